@@ -1,0 +1,1 @@
+#include "tableau/tableau.hpp"

@@ -49,9 +49,12 @@ static_assert(std::is_same_v<slot_t, decltype(&tableau_ops_t::prepare)>);
 void _tableau_set_object(tableau_t *tableau, const char *name, const tableau_ops_t *ops,
                          void *object) {
   assert(name);
-  // strncpy pads with NULs, so a shorter name leaves no tail of a longer
-  // one behind when tableau_replace renames a node.
-  strncpy(tableau->name, name, sizeof tableau->name);
+  // At most 16 bytes, without a NUL when the name fills them; the rest is
+  // zeroed so that a shorter name leaves no tail of a longer one behind when
+  // tableau_replace renames a node.
+  const size_t len = strnlen(name, sizeof tableau->name);
+  memcpy(tableau->name, name, len);
+  memset(tableau->name + len, 0, sizeof tableau->name - len);
   tableau->ops = ops ? ops : &empty_ops;
   tableau->object = object;
 }

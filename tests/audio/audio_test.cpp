@@ -1,0 +1,318 @@
+// The rendered assets, checked the way the game uses them: loaded by
+// SDL_mixer, and decoded to samples to check lengths, levels, the game
+// tune's loop seam and the logo tune's silent end. The generator itself is
+// run from here to check that it is deterministic and that it rejects
+// broken scores with a message naming the line.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct sound_t {
+  int rate = 0;
+  int channels = 0;
+  std::vector<float> pcm;  // interleaved, -1..1
+
+  long frames() const { return channels ? long(pcm.size()) / channels : 0; }
+  double seconds() const { return rate ? double(frames()) / rate : 0.0; }
+  float at(long frame, int ch) const { return pcm[size_t(frame * channels + ch)]; }
+};
+
+const char *const MUSIC[] = {"quietmoth.ogg", "game.ogg"};
+const char *const EFFECTS[] = {"baby-held.wav", "baby-rescued.wav", "baby-infected.wav", "adult-infected.wav"};
+
+constexpr double CLIP_DB = -1.0;  // no sample louder than this, in dBFS
+
+std::string asset(const char *name) { return std::string(ORB_ASSETS_DIR) + "/" + name; }
+
+std::string slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+double db(double linear) { return 20.0 * std::log10(std::max(linear, 1e-12)); }
+
+sound_t read_ogg(const std::string &path) {
+  sound_t s;
+  OggVorbis_File vf;
+  if (ov_fopen(path.c_str(), &vf) != 0) {
+    ADD_FAILURE() << "cannot decode " << path;
+    return s;
+  }
+  vorbis_info *vi = ov_info(&vf, -1);
+  s.rate = int(vi->rate);
+  s.channels = vi->channels;
+  for (;;) {
+    float **buf = nullptr;
+    int section = 0;
+    long n = ov_read_float(&vf, &buf, 4096, &section);
+    if (n <= 0) {
+      EXPECT_EQ(n, 0) << "decode error in " << path;
+      break;
+    }
+    for (long i = 0; i < n; i++)
+      for (int c = 0; c < s.channels; c++) s.pcm.push_back(buf[c][i]);
+  }
+  ov_clear(&vf);
+  return s;
+}
+
+uint32_t le32(const std::string &b, size_t at) {
+  return uint32_t((unsigned char)b[at]) | uint32_t((unsigned char)b[at + 1]) << 8 |
+         uint32_t((unsigned char)b[at + 2]) << 16 | uint32_t((unsigned char)b[at + 3]) << 24;
+}
+
+uint16_t le16(const std::string &b, size_t at) {
+  return uint16_t((unsigned char)b[at] | (unsigned char)b[at + 1] << 8);
+}
+
+// Reads the header fields the game's mixer depends on, straight from the bytes.
+sound_t read_wav(const std::string &path) {
+  sound_t s;
+  std::string b = slurp(path);
+  if (b.size() < 44 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) {
+    ADD_FAILURE() << path << " is not a RIFF WAVE file";
+    return s;
+  }
+  EXPECT_EQ(le32(b, 4), b.size() - 8) << path;
+  size_t at = 12;
+  int bits = 0;
+  while (at + 8 <= b.size()) {
+    std::string id = b.substr(at, 4);
+    uint32_t size = le32(b, at + 4);
+    if (id == "fmt ") {
+      EXPECT_EQ(le16(b, at + 8), 1) << path << " is not PCM";
+      s.channels = le16(b, at + 10);
+      s.rate = int(le32(b, at + 12));
+      EXPECT_EQ(le32(b, at + 16), uint32_t(s.rate * s.channels * 2)) << path;
+      EXPECT_EQ(le16(b, at + 20), s.channels * 2) << path;
+      bits = le16(b, at + 22);
+    } else if (id == "data") {
+      EXPECT_LE(at + 8 + size, b.size()) << path << ": data chunk runs past the end";
+      for (size_t i = at + 8; i + 1 < at + 8 + size && i + 1 < b.size(); i += 2)
+        s.pcm.push_back(float(int16_t(le16(b, i))) / 32768.0f);
+    }
+    at += 8 + size + (size & 1);
+  }
+  EXPECT_EQ(bits, 16) << path;
+  return s;
+}
+
+double peak(const sound_t &s, long from = 0, long to = -1) {
+  if (to < 0) to = s.frames();
+  double p = 0.0;
+  for (long i = from * s.channels; i < to * s.channels; i++) p = std::max(p, double(std::fabs(s.pcm[size_t(i)])));
+  return p;
+}
+
+double rms(const sound_t &s, long from, long to) {
+  double sum = 0.0;
+  for (long i = from * s.channels; i < to * s.channels; i++) sum += double(s.pcm[size_t(i)]) * s.pcm[size_t(i)];
+  return std::sqrt(sum / double(std::max(1L, (to - from) * s.channels)));
+}
+
+long ms(const sound_t &s, double milliseconds) { return long(milliseconds * s.rate / 1000.0); }
+
+void expect_mixer_format(const sound_t &s, const char *name) {
+  EXPECT_EQ(s.rate, 44100) << name;
+  EXPECT_EQ(s.channels, 2) << name;
+  ASSERT_GT(s.frames(), 0) << name;
+  EXPECT_LE(db(peak(s)), CLIP_DB) << name << " clips";
+}
+
+// Runs a shell command and returns its exit status and everything it printed.
+int run(const std::string &command, std::string *output) {
+  output->clear();
+  FILE *p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[512];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) output->append(buf, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string temp_dir() {
+  char templ[] = "/tmp/orb-audio-XXXXXX";
+  const char *dir = mkdtemp(templ);
+  EXPECT_NE(dir, nullptr);
+  return dir ? dir : "/tmp";
+}
+
+std::string synth(const std::string &score, const std::string &out, int *status) {
+  std::string output;
+  *status = run(std::string("'") + ORB_SYNTH_PATH + "' '" + score + "' '" + out + "'", &output);
+  return output;
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(audio_mixer, every_asset_loads_through_sdl_mixer) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ASSERT_EQ(SDL_Init(SDL_INIT_AUDIO), 0) << SDL_GetError();
+  ASSERT_EQ(Mix_OpenAudio(44100, AUDIO_S16SYS, 2, 2048), 0) << Mix_GetError();
+  for (const char *name : MUSIC) {
+    Mix_Music *music = Mix_LoadMUS(asset(name).c_str());
+    EXPECT_NE(music, nullptr) << name << ": " << Mix_GetError();
+    if (music) {
+      EXPECT_EQ(Mix_GetMusicType(music), MUS_OGG) << name;
+      Mix_FreeMusic(music);
+    }
+  }
+  for (const char *name : EFFECTS) {
+    Mix_Chunk *chunk = Mix_LoadWAV_RW(SDL_RWFromFile(asset(name).c_str(), "rb"), 1);
+    EXPECT_NE(chunk, nullptr) << name << ": " << Mix_GetError();
+    if (chunk) {
+      // Opened at the files' own format, so nothing was resampled: 4 bytes a frame.
+      EXPECT_GT(chunk->alen, 0u) << name;
+      EXPECT_LT(chunk->alen / 4, 44100u) << name << " lasts a second or more";
+      Mix_FreeChunk(chunk);
+    }
+  }
+  Mix_CloseAudio();
+  SDL_Quit();
+}
+
+TEST(audio_music, logo_tune_fits_the_logo_screen_and_ends_in_silence) {
+  sound_t s = read_ogg(asset("quietmoth.ogg"));
+  expect_mixer_format(s, "quietmoth.ogg");
+  EXPECT_GE(s.seconds(), 9.5);
+  EXPECT_LE(s.seconds(), 10.5);
+  // It plays through all three phases of the screen...
+  long third = ms(s, 3333.0);
+  for (int phase = 0; phase < 3; phase++)
+    EXPECT_GT(db(rms(s, phase * third, (phase + 1) * third - ms(s, 500))), -40.0) << "phase " << phase << " is silent";
+  // ...and has died away before the screen hands over to the game.
+  EXPECT_LT(db(rms(s, s.frames() - ms(s, 200), s.frames())), -60.0) << "the last 200 ms are not silent";
+  EXPECT_LT(db(peak(s, s.frames() - ms(s, 200))), -50.0);
+}
+
+TEST(audio_music, game_tune_loops_without_a_click_or_a_gap) {
+  sound_t s = read_ogg(asset("game.ogg"));
+  expect_mixer_format(s, "game.ogg");
+  EXPECT_GE(s.seconds(), 30.0);
+  EXPECT_LE(s.seconds(), 60.0);
+  long n = s.frames();
+
+  // No gap: the music is playing on both sides of the seam.
+  EXPECT_GT(db(rms(s, n - ms(s, 50), n)), -40.0) << "the tune fades out before the seam";
+  EXPECT_GT(db(rms(s, 0, ms(s, 50))), -40.0) << "the tune fades in after the seam";
+
+  for (int ch = 0; ch < s.channels; ch++) {
+    // The step from the last sample to the first is an ordinary step for this piece...
+    std::vector<double> steps;
+    for (long i = 1; i < n; i++) steps.push_back(std::fabs(s.at(i, ch) - s.at(i - 1, ch)));
+    std::nth_element(steps.begin(), steps.begin() + long(steps.size() * 0.99), steps.end());
+    double p99 = steps[size_t(steps.size() * 0.99)];
+    double seam = std::fabs(s.at(0, ch) - s.at(n - 1, ch));
+    EXPECT_LE(seam, p99) << "channel " << ch << ": the seam jumps";
+
+    // ...and no larger than the steps just around it, so it is not heard as a click.
+    long side = ms(s, 8.0), core = ms(s, 1.0);
+    double around = 0.0, across = 0.0;
+    for (long k = -side; k < side; k++) {
+      long a = (k + n) % n, b = (k + 1 + n) % n;
+      double step = std::fabs(s.at(b, ch) - s.at(a, ch));
+      (k >= -core && k < core ? across : around) = std::max(k >= -core && k < core ? across : around, step);
+    }
+    EXPECT_LE(across, 1.5 * around + 1e-4) << "channel " << ch << ": a click at the seam";
+  }
+}
+
+TEST(audio_effects, effects_are_short_clean_distinct_and_above_the_music) {
+  double music_peak = peak(read_ogg(asset("game.ogg")));
+  std::vector<std::vector<float>> seen;
+  for (const char *name : EFFECTS) {
+    sound_t s = read_wav(asset(name));
+    expect_mixer_format(s, name);
+    EXPECT_GE(s.seconds(), 0.05) << name;
+    EXPECT_LT(s.seconds(), 1.0) << name;
+    EXPECT_GT(db(peak(s)), db(music_peak) + 1.0) << name << " would drown in the music";
+    // Starts and ends at rest, so playing it cannot click.
+    for (int ch = 0; ch < s.channels; ch++) {
+      EXPECT_LT(std::fabs(s.at(0, ch)), 0.01) << name;
+      EXPECT_LT(std::fabs(s.at(s.frames() - 1, ch)), 0.01) << name;
+    }
+    double mean = 0.0;
+    for (float v : s.pcm) mean += v;
+    EXPECT_LT(std::fabs(mean / double(s.pcm.size())), 0.01) << name << " carries a DC offset";
+    for (const std::vector<float> &other : seen) EXPECT_NE(other, s.pcm) << name << " repeats another effect";
+    seen.push_back(s.pcm);
+  }
+}
+
+TEST(audio_synth, two_runs_write_identical_files) {
+  std::string a = temp_dir(), b = temp_dir();
+  const char *const pieces[][2] = {{"game.score", "game.ogg"}, {"baby-rescued.score", "baby-rescued.wav"}};
+  for (const auto &piece : pieces) {
+    std::string score = std::string(ORB_AUDIO_SOURCE_DIR) + "/" + piece[0];
+    int status_a = -1, status_b = -1;
+    std::string out_a = synth(score, a + "/" + piece[1], &status_a);
+    std::string out_b = synth(score, b + "/" + piece[1], &status_b);
+    ASSERT_EQ(status_a, 0) << out_a;
+    ASSERT_EQ(status_b, 0) << out_b;
+    std::string bytes_a = slurp(a + "/" + piece[1]);
+    EXPECT_FALSE(bytes_a.empty());
+    EXPECT_TRUE(bytes_a == slurp(b + "/" + piece[1])) << piece[1] << " differs between two runs";
+    // The build rendered the same score with the same tool.
+    EXPECT_TRUE(bytes_a == slurp(asset(piece[1]))) << piece[1] << " differs from the built asset";
+    unlink((a + "/" + piece[1]).c_str());
+    unlink((b + "/" + piece[1]).c_str());
+  }
+  rmdir(a.c_str());
+  rmdir(b.c_str());
+}
+
+TEST(audio_synth, broken_scores_fail_naming_the_line) {
+  std::string dir = temp_dir();
+  std::string score = dir + "/broken.score";
+  std::string out = dir + "/broken.wav";
+  const char *const header =
+      "tempo 120\n"
+      "instrument tone\n"
+      "  osc sine\n"
+      "  envelope 0.01 0.1 0.5 0.2\n"
+      "end\n";
+  struct {
+    const char *body;  // from line 6 on
+    int line;          // the line the message must name
+  } cases[] = {
+      {"track tone\n  c4:1 x9 end\n", 7},              // not a note
+      {"track tone\n  c4:3 | end\n", 7},               // bar line off the bar
+      {"track piano c4 end\n", 6},                     // no such instrument
+      {"length 2\ntrack tone\n  c4:1 c4:1 end\n", 8},  // the second note rings past the end
+      {"track tone\n  [c4 d4 end\n", 7},               // repeat never closed
+  };
+  for (const auto &c : cases) {
+    {
+      std::ofstream f(score);
+      f << header << c.body;
+    }
+    int status = -1;
+    std::string output = synth(score, out, &status);
+    EXPECT_EQ(status, 1) << c.body;
+    std::string where = "Fatal error: " + score + ":" + std::to_string(c.line) + ": ";
+    EXPECT_NE(output.find(where), std::string::npos) << "expected \"" << where << "\" for:\n" << c.body << "got: " << output;
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "a broken score still wrote a file";
+    unlink(out.c_str());
+  }
+  unlink(score.c_str());
+  rmdir(dir.c_str());
+}
+
+}  // namespace

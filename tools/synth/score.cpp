@@ -1,0 +1,388 @@
+// Score reader: line-oriented, so that every message can name the line that
+// caused it. Patterns are kept as token lists and expanded when a track
+// ends, which makes transposition and repeats plain recursion.
+#include "score.hpp"
+
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+struct token_t {
+  std::string text;
+  int line;
+};
+
+using tokens_t = std::vector<token_t>;
+
+struct cursor_t {
+  int instr;        // instrument of the track
+  double beat;      // where the next note starts
+  double beats;     // current length, carried on to the following notes
+  double velocity;  // current velocity, carried on likewise
+};
+
+// Patterns may use patterns; the bound stops a pattern that names itself.
+constexpr int PATTERN_DEPTH_MAX = 16;
+
+const char *g_path = "";
+
+[[noreturn]] void fail_at(int line, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+void fail_at(int line, const char *fmt, ...) {
+  char msg[512];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(msg, sizeof msg, fmt, ap);
+  va_end(ap);
+  synth_fatal("%s:%d: %s\n", g_path, line, msg);
+}
+
+double to_number(const std::string &word, int line) {
+  // Fractions such as 1/3 keep triplets exact enough to land on bar lines.
+  const char *s = word.c_str();
+  char *end = nullptr;
+  double value = strtod(s, &end);
+  if (end == s) fail_at(line, "\"%s\" is not a number", s);
+  if (*end == '/') {
+    const char *den_s = end + 1;
+    double den = strtod(den_s, &end);
+    if (end == den_s || den == 0.0) fail_at(line, "\"%s\" is not a number", s);
+    value /= den;
+  }
+  if (*end != '\0' || !std::isfinite(value)) fail_at(line, "\"%s\" is not a number", s);
+  return value;
+}
+
+double number_in(const std::vector<std::string> &words, size_t i, double lo, double hi, int line) {
+  if (i >= words.size()) fail_at(line, "\"%s\" needs more values", words[0].c_str());
+  double value = to_number(words[i], line);
+  if (value < lo || value > hi)
+    fail_at(line, "%s: %s is outside %g to %g", words[0].c_str(), words[i].c_str(), lo, hi);
+  return value;
+}
+
+void expect_count(const std::vector<std::string> &words, size_t lo, size_t hi, int line) {
+  if (words.size() < lo || words.size() > hi)
+    fail_at(line, "\"%s\" takes %zu to %zu values", words[0].c_str(), lo - 1, hi - 1);
+}
+
+int parse_pitch(const std::string &text, int line) {
+  static const int semitone[7] = {9, 11, 0, 2, 4, 5, 7};  // a b c d e f g
+  const char *s = text.c_str();
+  if (*s < 'a' || *s > 'g') fail_at(line, "\"%s\" is not a note", s);
+  int pitch = semitone[*s - 'a'];
+  s++;
+  if (*s == '#') {
+    pitch++;
+    s++;
+  } else if (*s == 'b' && s[1] != '\0') {
+    pitch--;
+    s++;
+  }
+  if (*s < '0' || *s > '9' || s[1] != '\0') fail_at(line, "\"%s\" is not a note", text.c_str());
+  return pitch + 12 * (*s - '0' + 1);
+}
+
+void play_note(synth_score_t *score, const token_t &tok, int transpose, cursor_t *cur) {
+  std::string head = tok.text;
+  size_t bang = head.find('!');
+  if (bang != std::string::npos) {
+    cur->velocity = to_number(head.substr(bang + 1), tok.line);
+    if (cur->velocity <= 0.0 || cur->velocity > 1.0) fail_at(tok.line, "velocity outside 0 to 1 in \"%s\"", tok.text.c_str());
+    head.erase(bang);
+  }
+  size_t colon = head.find(':');
+  if (colon != std::string::npos) {
+    cur->beats = to_number(head.substr(colon + 1), tok.line);
+    if (cur->beats <= 0.0) fail_at(tok.line, "length must be positive in \"%s\"", tok.text.c_str());
+    head.erase(colon);
+  }
+  if (head != "r") {
+    size_t from = 0;
+    for (;;) {
+      size_t plus = head.find('+', from);
+      std::string name = head.substr(from, plus == std::string::npos ? std::string::npos : plus - from);
+      synth_note_t note = {cur->instr, cur->beat, cur->beats, double(parse_pitch(name, tok.line) + transpose), cur->velocity,
+                           tok.line};
+      score->notes.push_back(note);
+      if (plus == std::string::npos) break;
+      from = plus + 1;
+    }
+  }
+  cur->beat += cur->beats;
+}
+
+void play(synth_score_t *score, const std::map<std::string, tokens_t> &patterns, const tokens_t &toks, size_t from, size_t to,
+          int transpose, int depth, cursor_t *cur) {
+  for (size_t i = from; i < to; i++) {
+    const token_t &tok = toks[i];
+    const std::string &t = tok.text;
+    if (t == "[") {
+      int level = 1;
+      size_t j = i + 1;
+      for (; j < to; j++) {
+        if (toks[j].text == "[") level++;
+        if (toks[j].text[0] == ']' && --level == 0) break;
+      }
+      if (j == to) fail_at(tok.line, "\"[\" without a closing \"]xN\"");
+      const std::string &close = toks[j].text;
+      if (close.size() < 3 || close[1] != 'x') fail_at(toks[j].line, "a repeat ends in \"]xN\", not \"%s\"", close.c_str());
+      double times = to_number(close.substr(2), toks[j].line);
+      if (times < 1 || times > 64 || times != std::floor(times)) fail_at(toks[j].line, "bad repeat count \"%s\"", close.c_str());
+      for (int k = 0; k < int(times); k++) play(score, patterns, toks, i + 1, j, transpose, depth, cur);
+      i = j;
+    } else if (t[0] == ']') {
+      fail_at(tok.line, "\"%s\" without an opening \"[\"", t.c_str());
+    } else if (t == "|") {
+      double bar = cur->beat / score->meter;
+      if (std::fabs(bar - std::round(bar)) > 1e-6)
+        fail_at(tok.line, "bar line at beat %g is not on a bar of %d beats", cur->beat, score->meter);
+    } else if (t[0] == '$') {
+      size_t sign = t.find_first_of("+-", 1);
+      std::string name = t.substr(1, sign == std::string::npos ? std::string::npos : sign - 1);
+      int shift = sign == std::string::npos ? 0 : int(to_number(t.substr(sign), tok.line));
+      auto found = patterns.find(name);
+      if (found == patterns.end()) fail_at(tok.line, "no pattern \"%s\" (patterns are defined before use)", name.c_str());
+      if (depth >= PATTERN_DEPTH_MAX) fail_at(tok.line, "patterns nest deeper than %d", PATTERN_DEPTH_MAX);
+      play(score, patterns, found->second, 0, found->second.size(), transpose + shift, depth + 1, cur);
+    } else {
+      play_note(score, tok, transpose, cur);
+    }
+  }
+}
+
+void instrument_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
+  const std::string &key = w[0];
+  if (key == "osc") {
+    if (in->osc_cnt == SYNTH_OSC_MAX) fail_at(line, "more than %d oscillators", SYNTH_OSC_MAX);
+    if (w.size() < 2 || w.size() % 2 != 0) fail_at(line, "osc takes a wave and then name-value pairs");
+    synth_osc_t osc = {SYNTH_SINE, 1.0, 1.0, 0.0, 0.5};
+    static const char *const waves[] = {"sine", "triangle", "saw", "pulse"};
+    int wave = -1;
+    for (int k = 0; k < 4; k++)
+      if (w[1] == waves[k]) wave = k;
+    if (w[1] == "square") wave = SYNTH_PULSE;
+    if (wave < 0) fail_at(line, "unknown wave \"%s\" (sine, triangle, saw, square, pulse)", w[1].c_str());
+    osc.wave = wave;
+    for (size_t k = 2; k < w.size(); k += 2) {
+      if (w[k] == "ratio") osc.ratio = number_in(w, k + 1, 0.01, 32.0, line);
+      else if (w[k] == "level") osc.level = number_in(w, k + 1, 0.0, 4.0, line);
+      else if (w[k] == "detune") osc.detune_cents = number_in(w, k + 1, -1200.0, 1200.0, line);
+      else if (w[k] == "duty") osc.duty = number_in(w, k + 1, 0.01, 0.99, line);
+      else fail_at(line, "unknown oscillator setting \"%s\"", w[k].c_str());
+    }
+    in->osc[in->osc_cnt++] = osc;
+  } else if (key == "noise") {
+    expect_count(w, 2, 3, line);
+    in->noise = number_in(w, 1, 0.0, 4.0, line);
+    in->noise_decay = w.size() > 2 ? number_in(w, 2, 0.0, 10.0, line) : 0.0;
+  } else if (key == "envelope") {
+    expect_count(w, 5, 5, line);
+    in->attack = number_in(w, 1, 0.001, 10.0, line);
+    in->decay = number_in(w, 2, 0.001, 10.0, line);
+    in->sustain = number_in(w, 3, 0.0, 1.0, line);
+    in->release = number_in(w, 4, 0.002, 10.0, line);
+  } else if (key == "sweep") {
+    expect_count(w, 3, 3, line);
+    in->sweep_semis = number_in(w, 1, -48.0, 48.0, line);
+    in->sweep_time = number_in(w, 2, 0.001, 10.0, line);
+  } else if (key == "vibrato") {
+    expect_count(w, 3, 4, line);
+    in->vibrato_cents = number_in(w, 1, 0.0, 200.0, line);
+    in->vibrato_rate = number_in(w, 2, 0.0, 30.0, line);
+    in->vibrato_delay = w.size() > 3 ? number_in(w, 3, 0.0, 10.0, line) : 0.0;
+  } else if (key == "lowpass" || key == "highpass") {
+    expect_count(w, 2, 2, line);
+    (key == "lowpass" ? in->lowpass : in->highpass) = number_in(w, 1, 10.0, 20000.0, line);
+  } else if (key == "gain") {
+    expect_count(w, 2, 2, line);
+    in->gain = number_in(w, 1, 0.0, 4.0, line);
+  } else if (key == "pan") {
+    expect_count(w, 2, 2, line);
+    in->pan = number_in(w, 1, -1.0, 1.0, line);
+  } else if (key == "gate") {
+    expect_count(w, 2, 2, line);
+    in->gate = number_in(w, 1, 0.05, 1.0, line);
+  } else if (key == "echo") {
+    expect_count(w, 4, 4, line);
+    in->echo_beats = number_in(w, 1, 0.01, 8.0, line);
+    in->echo_feedback = number_in(w, 2, 0.0, 0.9, line);
+    in->echo_level = number_in(w, 3, 0.0, 1.0, line);
+  } else {
+    fail_at(line, "unknown instrument setting \"%s\"", key.c_str());
+  }
+}
+
+synth_instr_t instrument_defaults(const std::string &name) {
+  synth_instr_t in = {};
+  in.name = name;
+  in.attack = 0.005;
+  in.decay = 0.1;
+  in.sustain = 1.0;
+  in.release = 0.05;
+  in.gain = 1.0;
+  in.gate = 0.9;
+  return in;
+}
+
+int instrument_index(const synth_score_t *score, const std::string &name, int line) {
+  for (size_t k = 0; k < score->instrs.size(); k++)
+    if (score->instrs[k].name == name) return int(k);
+  fail_at(line, "no instrument \"%s\" (instruments are defined before use)", name.c_str());
+}
+
+// Reads a line outside any block. Returns 0 when the line is done with, or
+// the index of the first note token when it opens a block.
+size_t top_line(synth_score_t *score, const std::vector<std::string> &w, int line) {
+  const std::string &key = w[0];
+  if (key == "tempo") {
+    expect_count(w, 2, 2, line);
+    score->tempo = number_in(w, 1, 20.0, 600.0, line);
+  } else if (key == "length") {
+    expect_count(w, 2, 2, line);
+    score->length = number_in(w, 1, 0.0, 4096.0, line);
+  } else if (key == "meter") {
+    expect_count(w, 2, 2, line);
+    score->meter = int(number_in(w, 1, 1.0, 32.0, line));
+  } else if (key == "loop") {
+    expect_count(w, 1, 1, line);
+    score->loop = true;
+  } else if (key == "peak") {
+    expect_count(w, 2, 2, line);
+    score->peak_db = number_in(w, 1, -40.0, -1.0, line);
+  } else if (key == "instrument") {
+    expect_count(w, 2, 2, line);
+    for (const synth_instr_t &other : score->instrs)
+      if (other.name == w[1]) fail_at(line, "instrument \"%s\" defined twice", w[1].c_str());
+    return 2;
+  } else if (key == "pattern" || key == "track") {
+    if (w.size() < 2) fail_at(line, "\"%s\" needs a name", key.c_str());
+    return 2;
+  } else if (key == "end") {
+    fail_at(line, "\"end\" outside a block");
+  } else {
+    fail_at(line, "unknown directive \"%s\"", key.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+void synth_fatal(const char *fmt, ...) {
+  fputs("Fatal error: ", stderr);
+  va_list ap;
+  va_start(ap, fmt);
+  vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  exit(1);
+}
+
+void synth_score_read(const char *path, synth_score_t *score) {
+  std::ifstream in(path);
+  if (!in) synth_fatal("Unable to read score %s\n", path);
+  score->path = path;
+  g_path = score->path.c_str();
+  score->tempo = 120.0;
+  score->length = 0.0;
+  score->meter = 4;
+  score->loop = false;
+  score->peak_db = -6.0;
+
+  enum { TOP, INSTRUMENT, PATTERN, TRACK } block = TOP;
+  int block_line = 0;
+  synth_instr_t instr = {};
+  std::string pattern_name;
+  tokens_t body;
+  cursor_t cursor = {};
+  std::map<std::string, tokens_t> patterns;
+
+  std::string text;
+  for (int line = 1; std::getline(in, text); line++) {
+    // A comment starts with "#" at the start of a word; inside a word "#" is a sharp.
+    for (size_t k = 0; k < text.size(); k++) {
+      if (text[k] == '#' && (k == 0 || isspace((unsigned char)text[k - 1]))) {
+        text.erase(k);
+        break;
+      }
+    }
+    std::istringstream words_in(text);
+    std::vector<std::string> w;
+    for (std::string word; words_in >> word;) w.push_back(word);
+    if (w.empty()) continue;
+
+    size_t first = 0;  // where note tokens begin on a pattern or track line
+    if (block == TOP) {
+      first = top_line(score, w, line);
+      if (first == 0) continue;
+    }
+    if (block == TOP) {
+      // An instrument, pattern or track opens on this line.
+      block_line = line;
+      body.clear();
+      if (w[0] == "instrument") {
+        block = INSTRUMENT;
+        instr = instrument_defaults(w[1]);
+        continue;
+      }
+      if (w[0] == "pattern") {
+        if (patterns.count(w[1])) fail_at(line, "pattern \"%s\" defined twice", w[1].c_str());
+        block = PATTERN;
+        pattern_name = w[1];
+      } else {
+        block = TRACK;
+        cursor = {instrument_index(score, w[1], line), 0.0, 1.0, 0.8};
+      }
+    }
+    if (block == INSTRUMENT) {
+      if (w[0] != "end") {
+        instrument_line(&instr, w, line);
+        continue;
+      }
+      expect_count(w, 1, 1, line);
+      if (instr.osc_cnt == 0 && instr.noise == 0.0) fail_at(block_line, "instrument \"%s\" makes no sound", instr.name.c_str());
+      score->instrs.push_back(instr);
+      block = TOP;
+      continue;
+    }
+    // Pattern and track bodies: note tokens, possibly ending in "end".
+    bool closed = false;
+    for (size_t k = first; k < w.size(); k++) {
+      if (w[k] == "end") {
+        if (k + 1 != w.size()) fail_at(line, "\"end\" must be the last word on its line");
+        closed = true;
+      } else {
+        // "[a4" and "c5]x4" are read as "[" "a4" and "c5" "]x4".
+        std::string word = w[k];
+        while (word.size() > 1 && word[0] == '[') {
+          body.push_back({"[", line});
+          word.erase(0, 1);
+        }
+        size_t close = word.find(']');
+        if (close != std::string::npos && close > 0) {
+          body.push_back({word.substr(0, close), line});
+          word.erase(0, close);
+        }
+        body.push_back({word, line});
+      }
+    }
+    if (closed) {
+      if (block == PATTERN) patterns[pattern_name] = body;
+      else play(score, patterns, body, 0, body.size(), 0, 0, &cursor);
+      block = TOP;
+    }
+  }
+  if (block != TOP) fail_at(block_line, "block is not closed with \"end\"");
+  if (score->notes.empty()) fail_at(1, "the score has no notes");
+  if (score->loop && score->length <= 0.0) fail_at(1, "a looping piece needs a length");
+  for (const synth_note_t &note : score->notes)
+    if (score->length > 0.0 && note.beat >= score->length - 1e-9)
+      fail_at(note.line, "a note starts at beat %g, after the end at beat %g", note.beat, score->length);
+}

@@ -2,8 +2,30 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
+#include <dirent.h>
 #include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> temp_dirs;
+
+// Death-test children leave through exit() too, so they clean up here as
+// well; the directories hold plain files only.
+void remove_temp_dirs(void)
+{
+  for (const std::string &path : temp_dirs) {
+    if (DIR *dir = opendir(path.c_str())) {
+      while (const dirent *entry = readdir(dir))
+        if (entry->d_name[0] != '.')
+          unlink((path + "/" + entry->d_name).c_str());
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+  }
+}
+
+}  // namespace
 
 void support_sdl_drivers(void)
 {
@@ -17,6 +39,9 @@ std::string support_temp_dir(void)
   std::string path = std::string(base && *base ? base : "/tmp") + "/loop-test-XXXXXX";
   if (!mkdtemp(path.data()))
     abort();
+  if (temp_dirs.empty())
+    atexit(remove_temp_dirs);
+  temp_dirs.push_back(path);
   return path;
 }
 

@@ -278,6 +278,34 @@ TEST(audio_synth, two_runs_write_identical_files) {
   rmdir(b.c_str());
 }
 
+TEST(audio_synth, loop_tails_wrap_round_to_the_start) {
+  // A note held across the end of a loop must go on sounding at the start,
+  // as it will when the piece is played again.
+  std::string dir = temp_dir();
+  std::string score = dir + "/held.score", out = dir + "/held.wav";
+  {
+    std::ofstream f(score);
+    f << "tempo 120\nlength 4\nloop\n"
+         "instrument tone\n  osc sine\n  envelope 0.01 0.1 1 0.3\n  gate 1\nend\n"
+         "track tone\n  r:3 a3:2 end\n";
+  }
+  int status = -1;
+  std::string output = synth(score, out, &status);
+  ASSERT_EQ(status, 0) << output;
+  sound_t s = read_wav(out);
+  ASSERT_EQ(s.frames(), 2 * 44100);
+  long n = s.frames();
+  double end_level = rms(s, n - ms(s, 20), n), start_level = rms(s, 0, ms(s, 20));
+  EXPECT_GT(db(end_level), -10.0);
+  EXPECT_NEAR(db(start_level), db(end_level), 1.0) << "the held note stops at the seam";
+  // A 220 Hz sine moves at most 2 pi 220 / 44100 of its amplitude per sample.
+  double max_step = 2.0 * M_PI * 220.0 / 44100.0 * peak(s) * 1.05 + 2.0 / 32768.0;
+  for (int ch = 0; ch < s.channels; ch++) EXPECT_LE(std::fabs(s.at(0, ch) - s.at(n - 1, ch)), max_step);
+  unlink(out.c_str());
+  unlink(score.c_str());
+  rmdir(dir.c_str());
+}
+
 TEST(audio_synth, broken_scores_fail_naming_the_line) {
   std::string dir = temp_dir();
   std::string score = dir + "/broken.score";

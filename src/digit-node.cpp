@@ -1,0 +1,25 @@
+#include "digit-node.hpp"
+
+#include "images.hpp"
+#include "tex-node.hpp"
+
+#include <cassert>
+
+namespace {
+
+constexpr unsigned DIGIT_WIDTH = 184;
+constexpr unsigned DIGIT_HEIGHT = 288;
+static_assert(DIGIT_WIDTH == IMAGE_DIGIT_WIDTH && DIGIT_HEIGHT == IMAGE_DIGIT_HEIGHT);
+
+// Filled on demand, never released: each entry keeps its creator's reference.
+tex_t *digit_texs[10];
+
+} // namespace
+
+tableau_t *digit_node_new(const tableau_conf_t *conf, unsigned digit, const float *model_x)
+{
+  assert(digit < 10);
+  if (!digit_texs[digit])
+    digit_texs[digit] = tex_new(DIGIT_WIDTH, DIGIT_HEIGHT, image_pixels(IMAGE_DIGITS[digit]));
+  return tex_node_new_tex(conf, digit_texs[digit], model_x);
+}

@@ -1,0 +1,66 @@
+#include "tex-node.hpp"
+
+#include "loop/fatal.hpp"
+
+#include <cassert>
+#include <cstdlib>
+
+namespace {
+
+// Adapters from the scene graph's untyped slots to the typed functions.
+void tex_node_render_slot(tableau_t *tableau, void *object, void *arg, float alpha)
+{
+  tex_node_render(tableau, static_cast<tex_node_t *>(object), arg, alpha);
+}
+
+void tex_node_free_slot(tableau_t *tableau, void *object)
+{
+  tex_node_free(tableau, static_cast<tex_node_t *>(object));
+}
+
+constexpr tableau_ops_t TEX_NODE_OPS = {
+    .prepare = nullptr,
+    .render = tex_node_render_slot,
+    .free = tex_node_free_slot,
+};
+
+} // namespace
+
+tableau_t *tex_node_new_tex(const tableau_conf_t *conf, tex_t *tex, const float *model_x)
+{
+  assert(conf);
+  tex_node_t *tex_node = static_cast<tex_node_t *>(calloc(1, sizeof(tex_node_t)));
+  if (!tex_node)
+    loop_fatal("Fatal error: Unable to allocate tex_node \"%s\"\n", conf->name);
+  tableau_t *tableau = tableau_new(conf, &TEX_NODE_OPS, tex_node);
+  if (!tableau)
+    loop_fatal("Fatal error: Unable to create tableau \"%s\"\n", conf->name);
+  tex_node->tex = tex_ref(tex);
+  tex_node->model_x = model_x;
+  return tableau;
+}
+
+tableau_t *tex_node_new_buf(const tableau_conf_t *conf, unsigned width, unsigned height,
+                            const void *buf, const float *model_x)
+{
+  tex_t *tex = tex_new(width, height, buf);
+  tableau_t *tableau = tex_node_new_tex(conf, tex, model_x);
+  // The node is now the texture's only holder: freeing it deletes the texture.
+  tex_free(tex);
+  return tableau;
+}
+
+void tex_node_render(tableau_t *tableau, tex_node_t *tex_node, void *, float alpha)
+{
+  assert(tableau);
+  assert(tex_node);
+  tex_render(tex_node->tex, tex_node->model_x, alpha);
+}
+
+void tex_node_free(tableau_t *tableau, tex_node_t *tex_node)
+{
+  assert(tableau);
+  assert(tex_node);
+  tex_free(tex_node->tex);
+  free(tex_node);
+}

@@ -167,7 +167,7 @@ TEST(images_sprite, pictures_fill_a_fair_share_of_their_frame)
             continue;
         SCOPED_TRACE(img.name);
         const double share = opaque_share(img);
-        EXPECT_GT(share, 0.35);
+        EXPECT_GT(share, 0.25);
         EXPECT_LT(share, 0.95);
     }
 }

@@ -49,22 +49,22 @@ double poly_blep(double t, double dt) {
   return 0.0;
 }
 
-double osc_sample(const synth_osc_t *osc, double phase, double dt) {
-  switch (osc->wave) {
-    case SYNTH_SINE:
-      return std::sin(2.0 * PI * phase);
-    case SYNTH_TRIANGLE:
-      return 1.0 - 4.0 * std::fabs(phase - 0.5);
-    case SYNTH_SAW:
-      return 2.0 * phase - 1.0 - poly_blep(phase, dt);
-    default: {
-      double shifted = phase + 1.0 - osc->duty;
-      shifted -= std::floor(shifted);
-      double v = (phase < osc->duty ? 1.0 : -1.0) + poly_blep(phase, dt) - poly_blep(shifted, dt);
-      return v - (2.0 * osc->duty - 1.0);  // a narrow pulse carries DC
-    }
-  }
+double wave_sine(const synth_osc_t *, double phase, double) { return std::sin(2.0 * PI * phase); }
+
+double wave_triangle(const synth_osc_t *, double phase, double) { return 1.0 - 4.0 * std::fabs(phase - 0.5); }
+
+double wave_saw(const synth_osc_t *, double phase, double dt) { return 2.0 * phase - 1.0 - poly_blep(phase, dt); }
+
+double wave_pulse(const synth_osc_t *osc, double phase, double dt) {
+  double shifted = phase + 1.0 - osc->duty;
+  shifted -= std::floor(shifted);
+  double v = (phase < osc->duty ? 1.0 : -1.0) + poly_blep(phase, dt) - poly_blep(shifted, dt);
+  return v - (2.0 * osc->duty - 1.0);  // a narrow pulse carries DC
 }
+
+// One sample of a wave at phase 0..1, advancing dt per sample; in synth_wave_e order.
+double (*const WAVES[])(const synth_osc_t *, double, double) = {wave_sine, wave_triangle, wave_saw, wave_pulse};
+static_assert(sizeof WAVES / sizeof WAVES[0] == SYNTH_PULSE + 1, "one function per synth_wave_e");
 
 // Level while the note is held: linear attack, exponential fall to sustain.
 double envelope_on(const synth_instr_t *in, double t) {
@@ -115,7 +115,7 @@ void render_voice(const synth_instr_t *in, const synth_note_t *note, double held
     for (int k = 0; k < in->osc_cnt; k++) {
       const synth_osc_t *osc = &in->osc[k];
       double dt = std::min(0.5, hz * osc->ratio * std::pow(2.0, osc->detune_cents / 1200.0) / SYNTH_RATE);
-      v += osc->level * osc_sample(osc, phase[k], dt);
+      v += osc->level * WAVES[osc->wave](osc, phase[k], dt);
       phase[k] += dt;
       phase[k] -= std::floor(phase[k]);
     }

@@ -228,7 +228,8 @@ TEST(audio_music, game_tune_loops_without_a_click_or_a_gap) {
     for (long k = -side; k < side; k++) {
       long a = (k + n) % n, b = (k + 1 + n) % n;
       double step = std::fabs(s.at(b, ch) - s.at(a, ch));
-      (k >= -core && k < core ? across : around) = std::max(k >= -core && k < core ? across : around, step);
+      double &widest = k >= -core && k < core ? across : around;
+      widest = std::max(widest, step);
     }
     EXPECT_LE(across, 1.5 * around + 1e-4) << "channel " << ch << ": a click at the seam";
   }

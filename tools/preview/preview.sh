@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Headless preview: run the real game in a private X session, play a short
+# scripted demo with real key presses and save what it looked like.
+#
+# Usage: tools/preview/preview.sh BUILD_DIR OUT_DIR [MAX_SECONDS]
+#   BUILD_DIR holds the program "orb" and its "assets"; OUT_DIR receives
+#   logo.png, play.png, score.png (if the demo got that far), preview.gif
+#   and game.log. The run ends after MAX_SECONDS (default 60) at the latest.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+out=$(mkdir -p "$2" && cd "$2" && pwd)
+limit=${3:-60}
+for tool in Xvfb xauth openbox xdotool xwd convert python3; do
+  command -v $tool >/dev/null || { echo "preview: $tool is missing"; exit 1; }
+done
+[ -x "$build/orb" ] || { echo "preview: no program at $build/orb"; exit 1; }
+
+# shellcheck source=xsession.sh
+source "$here/xsession.sh"
+work=$(mktemp -d "${TMPDIR:-/tmp}/orb-preview.XXXXXX")
+game=""
+cleanup() {
+  [ -n "$game" ] && kill "$game" 2>/dev/null && wait "$game" 2>/dev/null
+  xsession_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+xsession_start "$work/x" 960x540 || exit 1
+rm -f "$out"/logo.png "$out"/play.png "$out"/score.png "$out"/preview.gif
+mkdir -p "$work/frames"
+
+# Starts the game full screen from the build directory.
+start_game() {
+  (cd "$build" && exec ./orb) 2>"$out/game.log" &
+  game=$!
+}
+
+start_game
+win=$(xsession_wait_window Orb 30 "$game")
+if [ -z "$win" ] && ! kill -0 "$game" 2>/dev/null && grep -q 'Unable to open audio' "$out/game.log"; then
+  wait "$game"; game=""
+  echo "preview: no sound device here, running the game silently (SDL_AUDIODRIVER=dummy)"
+  export SDL_AUDIODRIVER=dummy
+  start_game
+  win=$(xsession_wait_window Orb 30 "$game")
+fi
+if [ -z "$win" ]; then
+  echo "preview: the game did not open its window; its messages:"; sed 's/^/  /' "$out/game.log"
+  exit 1
+fi
+# Times in milliseconds since the window appeared.
+t0=$(date +%s%3N)
+elapsed() { echo $(($(date +%s%3N) - t0)); }
+after() { [ "$(elapsed)" -ge $(($1 * 1000)) ]; }
+alive() { kill -0 "$game" 2>/dev/null; }
+
+# The logo fades in for 3.3 s and holds until 6.7 s; the game starts at ~10 s.
+while ! after 5; do sleep 0.2; done
+alive && xwd -root -silent | convert xwd:- "$out/logo.png"
+while alive && ! after 11; do sleep 0.2; done
+
+# Demo: sweep left and right with a little up and down through the field,
+# which meets babies and, sooner or later, a virus. Each entry: key, milliseconds held.
+moves=(Left 500 Up 400 Right 1000 Down 800 Left 1000 Up 600 Right 600 d 500 s 400 a 1000 w 400)
+held=""; release_at=0; step=0; frame=0; shown=""; prev=""; play=""; score=""
+while alive && ! after "$limit"; do
+  now=$(elapsed)
+  if [ -n "$held" ] && [ "$now" -ge "$release_at" ]; then
+    xdotool keyup --window "$win" "$held"; held=""
+  fi
+  if [ -z "$held" ] && [ -z "$shown" ]; then
+    held=${moves[step]}; release_at=$((now + moves[step + 1]))
+    step=$(((step + 2) % ${#moves[@]}))
+    xdotool keydown --window "$win" "$held"
+  fi
+  # Raw dumps are quick to take; they become pictures after the run.
+  f=$(printf '%s/frames/%03d.xwd' "$work" $frame)
+  xwd -root -silent -out "$f" || break
+  frame=$((frame + 1))
+  [ $frame -eq 8 ] && play=$f
+  if [ -n "$shown" ]; then
+    # a few frames of the score screen for the animation, then stop
+    [ $((frame - shown)) -ge 4 ] && break
+  elif [ -n "$prev" ] && "$here/score-shown.py" "$prev" "$f"; then
+    # Let go at once: after a second, any key press would start a new game.
+    [ -n "$held" ] && xdotool keyup --window "$win" "$held"; held=""
+    score=$f; shown=$frame
+  fi
+  prev=$f
+  sleep 0.2
+done
+[ -n "$held" ] && xdotool keyup --window "$win" "$held"
+secs=$(($(elapsed) / 1000))
+
+if alive; then
+  xdotool key --window "$win" Escape
+  for _ in $(seq 50); do alive || break; sleep 0.1; done
+fi
+if alive; then
+  echo "preview: the game did not end on Escape"; status=1
+else
+  wait "$game"; status=$?; game=""
+fi
+
+[ -n "$play" ] && convert "xwd:$play" "$out/play.png"
+[ -n "$score" ] && convert "xwd:$score" "$out/score.png"
+# The animation: the game's frames, at most 40 of them, at half size.
+frames=("$work"/frames/*.xwd)
+if [ -e "${frames[0]}" ]; then
+  n=${#frames[@]}; pick=()
+  stride=$(((n + 39) / 40))
+  for ((i = 0; i < n; i += stride)); do pick+=("xwd:${frames[i]}"); done
+  convert -delay $((50 * stride)) -loop 0 "${pick[@]}" -resize 50% -layers Optimize "$out/preview.gif"
+fi
+
+echo "preview: ran ${secs}s of the game (exit status $status); score screen $([ -n "$shown" ] && echo reached || echo "not reached in ${limit}s")"
+for f in logo.png play.png score.png preview.gif; do
+  [ -e "$out/$f" ] && echo "  $out/$f"
+done
+[ $status -eq 0 ]

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Install what the tests need, build, and run every suite: once plain and
-# once under AddressSanitizer + UndefinedBehaviorSanitizer.
+# once under AddressSanitizer + UndefinedBehaviorSanitizer. The full build
+# and test output goes to logs inside each build directory; the terminal
+# gets ctest's summary and the names of failed tests.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh tools/deps-play.txt tools/deps-test.txt
@@ -10,11 +12,22 @@ for variant in plain asan; do
   dir=build-test-$variant
   flags=()
   [ $variant = asan ] && flags=(-DORB_SANITIZE=ON)
+  mkdir -p "$dir"
   echo "== $variant: configure and build in $dir"
-  if ! { cmake -S . -B "$dir" "${flags[@]}" && cmake --build "$dir" -j"$jobs"; } >"$dir.log" 2>&1; then
-    tail -n 60 "$dir.log"; echo "build failed ($variant), full log: $dir.log"; exit 1
+  if ! { cmake -S . -B "$dir" "${flags[@]}" && cmake --build "$dir" -j"$jobs"; } >"$dir/build.log" 2>&1; then
+    tail -n 60 "$dir/build.log"; echo "build failed ($variant), full log: $dir/build.log"; exit 1
   fi
   echo "== $variant: ctest"
-  (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600) || status=1
+  if (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600 >ctest.log 2>&1); then
+    sed -n '/tests passed/,$p' "$dir/ctest.log"
+  else
+    status=1
+    if grep -q 'tests passed' "$dir/ctest.log"; then
+      sed -n '/tests passed/,$p' "$dir/ctest.log"
+    else
+      tail -n 30 "$dir/ctest.log"
+    fi
+    echo "failures of $variant, with their output: $dir/ctest.log"
+  fi
 done
 exit $status

@@ -21,6 +21,7 @@ source "$here/xsession.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/orb-preview.XXXXXX")
 game=""
 cleanup() {
+  [ -n "${judge_PID:-}" ] && kill "$judge_PID" 2>/dev/null
   [ -n "$game" ] && kill "$game" 2>/dev/null && wait "$game" 2>/dev/null
   xsession_stop
   rm -rf "$work"
@@ -62,6 +63,7 @@ while ! after 5; do sleep 0.2; done
 alive && xwd -root -silent | convert xwd:- "$out/logo.png"
 while alive && ! after 11; do sleep 0.2; done
 
+coproc judge { exec python3 "$here/score-shown.py"; }
 # Demo: sweep left and right with a little up and down through the field,
 # which meets babies and, sooner or later, a virus. Each entry: key, milliseconds held.
 moves=(Left 500 Up 400 Right 1000 Down 800 Left 1000 Up 600 Right 600 d 500 s 400 a 1000 w 400)
@@ -84,7 +86,8 @@ while alive && ! after "$limit"; do
   if [ -n "$shown" ]; then
     # a few frames of the score screen for the animation, then stop
     [ $((frame - shown)) -ge 4 ] && break
-  elif [ -n "$prev" ] && "$here/score-shown.py" "$prev" "$f"; then
+  elif [ -n "$prev" ] && echo "$prev $f" >&"${judge[1]}" && read -r answer <&"${judge[0]}" &&
+       [ "$answer" = 0 ]; then
     # Let go at once: after a second, any key press would start a new game.
     [ -n "$held" ] && xdotool keyup --window "$win" "$held"; held=""
     score=$f; shown=$frame

@@ -14,6 +14,8 @@ here directly: converting them would cost more than the whole check.
 
 Usage: score-shown.py FIRST.xwd SECOND.xwd  -> exit 0 shown, 1 not shown,
 2 the dumps cannot tell (the plasma did not move between them).
+Without arguments it answers the same digit for each line "FIRST SECOND"
+read from its standard input, which spares a start-up per question.
 """
 import struct
 import sys
@@ -55,8 +57,8 @@ def stills(a, b):
     return rows, w, h
 
 
-def main():
-    a, b = read_xwd(sys.argv[1]), read_xwd(sys.argv[2])
+def verdict(first, second):
+    a, b = read_xwd(first), read_xwd(second)
     if a[:3] != b[:3]:
         return 2
     still, w, h = stills(a, b)
@@ -67,6 +69,14 @@ def main():
     common = sum(all(still[r][c * cell + x] for c in range(CELLS))
                  for r in range(h) for x in range(cell))
     return 0 if common >= 0.05 * cell * h else 1
+
+
+def main():
+    if len(sys.argv) == 3:
+        return verdict(sys.argv[1], sys.argv[2])
+    for line in sys.stdin:
+        print(verdict(*line.split()), flush=True)
+    return 0
 
 
 if __name__ == "__main__":

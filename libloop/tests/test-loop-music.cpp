@@ -95,10 +95,11 @@ public:
     Mix_ResumeMusic();
   }
   void set(int flags, const char *name) { loop_music_set(loop, flags, "%s/%s.wav", dir.c_str(), name); }
-  // Plays on until it is at least 200 ms into the piece.
+  // Plays on until it is at least 500 ms into the piece, far enough that a
+  // restart shows even on a busy machine.
   double played_a_while(void)
   {
-    EXPECT_TRUE(wait_for([this] { return Mix_GetMusicPosition(loop->music) > 0.2; }));
+    EXPECT_TRUE(wait_for([this] { return Mix_GetMusicPosition(loop->music) > 0.5; }));
     return Mix_GetMusicPosition(loop->music);
   }
   loop_t *loop = nullptr;

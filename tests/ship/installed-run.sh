@@ -40,7 +40,9 @@ xsession_shot "$scratch/game.png"
 top=$(spread "$scratch/game.png" "$((w * 8 / 10))x$((h / 6))+$((x + w / 10))+$((y + h / 20))")
 [ "$top" -ge 3 ] || fail "no plasma background once the game runs (spread $top)"
 
-xdotool key --window "$win" Escape
+# A real key press (XTEST) to the focused window, as from a keyboard.
+timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+xdotool key Escape
 for _ in $(seq 100); do kill -0 $game 2>/dev/null || break; sleep 0.1; done
 kill -0 $game 2>/dev/null && fail "still running 10 s after Escape"
 wait $game; status=$?

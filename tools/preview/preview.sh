@@ -21,6 +21,7 @@ source "$here/xsession.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/orb-preview.XXXXXX")
 game=""
 cleanup() {
+  [ -n "${driver:-}" ] && kill "$driver" 2>/dev/null
   [ -n "${judge_PID:-}" ] && kill "$judge_PID" 2>/dev/null
   [ -n "$game" ] && kill "$game" 2>/dev/null && wait "$game" 2>/dev/null
   xsession_stop
@@ -64,20 +65,36 @@ alive && xwd -root -silent | convert xwd:- "$out/logo.png"
 while alive && ! after 11; do sleep 0.2; done
 
 coproc judge { exec python3 "$here/score-shown.py"; }
-# Demo: sweep left and right with a little up and down through the field,
-# which meets babies and, sooner or later, a virus. Each entry: key, milliseconds held.
-moves=(Left 500 Up 400 Right 1000 Down 800 Left 1000 Up 600 Right 600 d 500 s 400 a 1000 w 400)
-held=""; release_at=0; step=0; frame=0; shown=""; prev=""; play=""; score=""
+# Demo: short moves that cancel out, so the adult stays in the middle of the
+# field where the viruses pass, sweeping across their columns. The keys are
+# pressed by a process of their own, so that how long a key is held does not
+# depend on how long a screen dump takes. Each entry: key, milliseconds held.
+moves=(Left 300 Right 300 Up 250 Down 250 Right 300 Left 300 Down 250 Up 250
+       a 300 d 300 w 250 s 250 d 300 a 300 s 250 w 250)
+keys=(Left Right Up Down a d w s)
+drive() {
+  local i
+  while :; do
+    for ((i = 0; i < ${#moves[@]}; i += 2)); do
+      xdotool keydown "${moves[i]}"
+      sleep "$(printf '0.%03d' "${moves[i + 1]}")"
+      xdotool keyup "${moves[i]}"
+      sleep 0.15
+    done
+  done
+}
+driver=""
+stop_driving() {
+  [ -n "$driver" ] || return 0
+  kill "$driver" 2>/dev/null; wait "$driver" 2>/dev/null; driver=""
+  sleep 0.2   # a key press already under way lands before the release
+  xdotool keyup "${keys[@]}"
+}
+# Real key presses (XTEST) go to the focused window, as from a keyboard.
+timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+drive & driver=$!
+frame=0; shown=""; prev=""; play=""; score=""
 while alive && ! after "$limit"; do
-  now=$(elapsed)
-  if [ -n "$held" ] && [ "$now" -ge "$release_at" ]; then
-    xdotool keyup --window "$win" "$held"; held=""
-  fi
-  if [ -z "$held" ] && [ -z "$shown" ]; then
-    held=${moves[step]}; release_at=$((now + moves[step + 1]))
-    step=$(((step + 2) % ${#moves[@]}))
-    xdotool keydown --window "$win" "$held"
-  fi
   # Raw dumps are quick to take; they become pictures after the run.
   f=$(printf '%s/frames/%03d.xwd' "$work" $frame)
   xwd -root -silent -out "$f" || break
@@ -89,17 +106,18 @@ while alive && ! after "$limit"; do
   elif [ -n "$prev" ] && echo "$prev $f" >&"${judge[1]}" && read -r answer <&"${judge[0]}" &&
        [ "$answer" = 0 ]; then
     # Let go at once: after a second, any key press would start a new game.
-    [ -n "$held" ] && xdotool keyup --window "$win" "$held"; held=""
+    stop_driving
     score=$f; shown=$frame
   fi
   prev=$f
   sleep 0.2
 done
-[ -n "$held" ] && xdotool keyup --window "$win" "$held"
+stop_driving
 secs=$(($(elapsed) / 1000))
 
 if alive; then
-  xdotool key --window "$win" Escape
+  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+  xdotool key Escape
   for _ in $(seq 50); do alive || break; sleep 0.1; done
 fi
 if alive; then

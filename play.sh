@@ -31,7 +31,7 @@ set -e
 if [ "$built" -ne 0 ]; then
   tail -n 40 $build/play-build.log; echo "build failed, full log: $build/play-build.log"; exit 1
 fi
-echo "== build: up to date in $build ($(($(date +%s) - start)) s)"
+echo "== build: done in $build ($(($(date +%s) - start)) s)"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "== no display (neither DISPLAY nor WAYLAND_DISPLAY is set): running a headless preview instead"
@@ -47,9 +47,9 @@ fi
 # Without a sound device the game stops at start-up; play silently instead.
 err=$(mktemp)
 set +e
-./orb "$@" 2> >(tee "$err" >&2)
-status=$?
-wait $! 2>/dev/null
+# stderr reaches the terminal as it is written, and a copy goes to $err
+{ ./orb "$@" 2>&1 1>&3 3>&- | tee "$err" >&2; } 3>&1
+status=${PIPESTATUS[0]}
 set -e
 if [ $status -eq 1 ] && grep -q 'Unable to open audio' "$err"; then
   rm -f "$err"

@@ -2,7 +2,9 @@
 //
 // [SECTION] boxes: placement, overlap, containment, quadrants
 // [SECTION] records: nodes, refs, objects
+// [SECTION] quadrant selection
 // [SECTION] insertion and splitting
+// [SECTION] searches (internal)
 // [SECTION] public: tree and objects
 // [SECTION] public: searches
 #include "qtree/qtree.hpp"
@@ -106,15 +108,56 @@ void remove_object(qtree_object_t *object) {
 }
 
 // ---------------------------------------------------------------------------
+// [SECTION] quadrant selection
+// ---------------------------------------------------------------------------
+//
+// The walks only ever enter a node whose box overlaps the placed box p, so p
+// already reaches past the node's outer edges; which quadrants p overlaps
+// then depends on the centre alone. These four comparisons give exactly the
+// results of the overlap test against the quadrant boxes, without building
+// the boxes.
+
+struct sides_t {
+  bool west;   // p reaches the left half: c.x >= p.min.x
+  bool east;   // p reaches the right half: p.max.x >= c.x
+  bool north;  // p reaches the upper half: p.max.y >= c.y
+  bool south;  // p reaches the lower half: c.y >= p.min.y
+};
+
+inline sides_t sides(const v2f_t &c, const aabb_t &p) {
+  return {c.x >= p.min.x, p.max.x >= c.x, p.max.y >= c.y, c.y >= p.min.y};
+}
+
+inline bool in_quadrant(const sides_t &s, int i) {
+  switch (i) {
+    case 0: return s.west && s.north;
+    case 1: return s.east && s.north;
+    case 2: return s.west && s.south;
+    default: return s.east && s.south;
+  }
+}
+
+// Box of quadrant i of a node (same edges as init_quadrants).
+inline aabb_t quadrant_aabb(const aabb_t &box, const v2f_t &c, int i) {
+  switch (i) {
+    case 0: return {{box.min.x, c.y}, {c.x, box.max.y}};
+    case 1: return {{c.x, c.y}, {box.max.x, box.max.y}};
+    case 2: return {{box.min.x, box.min.y}, {c.x, c.y}};
+    default: return {{c.x, box.min.y}, {box.max.x, c.y}};
+  }
+}
+
+// ---------------------------------------------------------------------------
 // [SECTION] insertion and splitting
 // ---------------------------------------------------------------------------
 //
 // Failure protocol: a call that returns null has already removed the object
 // it was inserting, exactly once; callers above it only pass the null on.
-// The depth travels by pointer, like the other arguments that must be given.
+// The depth travels by pointer into add_object and split_node, like the
+// other arguments that must be given; the recursion itself passes values.
 
-qtree_object_t *add_object(qtree_t *qtree, const uint32_t *depth, node_t *node,
-                           const aabb_t *node_aabb, qtree_object_t *object, ref_t **spare);
+qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const aabb_t &node_aabb,
+                           qtree_object_t *object, const aabb_t &placed, ref_t **spare);
 
 qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
                            const aabb_t *node_aabb, qtree_object_t *object) {
@@ -137,12 +180,13 @@ qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
     ref_t *ref = qtree_list_entry(pos, ref_t, node_link);
     qtree_object_t *o = ref->object;
     const aabb_t placed = place_object(o);
+    const sides_t s = sides(node->center, placed);
     // The first quadrant to take o moves this ref down; the others take new ones.
     ref_t *slot = ref;
     for (int i = 0; i < 4; i++) {
-      if (!aabb_overlap(&placed, &quadrants[i]))
+      if (!in_quadrant(s, i))
         continue;
-      if (!add_object(qtree, &child_depth, &children[i], &quadrants[i], o, &slot)) {
+      if (!add_placed(qtree, child_depth, &children[i], quadrants[i], o, placed, &slot)) {
         if (o != object)
           remove_object(object);
         return nullptr;
@@ -152,21 +196,14 @@ qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
   return object;
 }
 
-qtree_object_t *add_object(qtree_t *qtree, const uint32_t *depth, node_t *node,
-                           const aabb_t *node_aabb, qtree_object_t *object, ref_t **spare) {
-  assert(qtree);
-  assert(depth);
-  assert(node);
-  assert(node_aabb);
-  assert(object);
+qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const aabb_t &node_aabb,
+                           qtree_object_t *object, const aabb_t &placed, ref_t **spare) {
   if (node->children) {
-    aabb_t quadrants[4];
-    init_quadrants(quadrants, node_aabb, &node->center);
-    const aabb_t placed = place_object(object);
-    const uint32_t child_depth = *depth + 1;
+    const sides_t s = sides(node->center, placed);
     for (int i = 0; i < 4; i++) {
-      if (aabb_overlap(&placed, &quadrants[i]) &&
-          !add_object(qtree, &child_depth, &node->children[i], &quadrants[i], object, spare))
+      if (in_quadrant(s, i) &&
+          !add_placed(qtree, depth + 1, &node->children[i],
+                      quadrant_aabb(node_aabb, node->center, i), object, placed, spare))
         return nullptr;
     }
     return object;
@@ -190,9 +227,20 @@ qtree_object_t *add_object(qtree_t *qtree, const uint32_t *depth, node_t *node,
   ref->node = node;
   node->n_objects++;
 
-  if (node->n_objects <= qtree->max_objects || *depth >= qtree->max_depth)
+  if (node->n_objects <= qtree->max_objects || depth >= qtree->max_depth)
     return object;
-  return split_node(qtree, depth, node, node_aabb, object);
+  return split_node(qtree, &depth, node, &node_aabb, object);
+}
+
+// Insert into the subtree of node, whose box overlaps the object's placed box.
+qtree_object_t *add_object(qtree_t *qtree, const uint32_t *depth, node_t *node,
+                           const aabb_t *node_aabb, qtree_object_t *object, ref_t **spare) {
+  assert(qtree);
+  assert(depth);
+  assert(node);
+  assert(node_aabb);
+  assert(object);
+  return add_placed(qtree, *depth, node, *node_aabb, object, place_object(object), spare);
 }
 
 // Steps shared by creation and moving: index the object if it reaches the root box.
@@ -213,29 +261,18 @@ inline qtree_object_t *hit_object(qtree_link_t *link, uint32_t level) {
                                             offsetof(qtree_object_t, hit_links));
 }
 
-void search_node_by_aabb(qtree_t *qtree, node_t *node, const aabb_t *node_aabb,
-                         const v2f_t *offset, const v2f_t *align, const aabb_t *search_aabb,
-                         qtree_link_t *hits) {
-  assert(node);
-  assert(node_aabb);
-  assert(search_aabb);
-  assert(hits);
-  const aabb_t placed = place_aabb(search_aabb, offset, align);
+// Depth first, quadrants 0 to 3; node boxes are not needed, only centres.
+void collect_hits(node_t *node, const aabb_t &placed, uint32_t level, qtree_link_t *hits) {
   if (node->children) {
-    aabb_t quadrants[4];
-    init_quadrants(quadrants, node_aabb, &node->center);
-    for (int i = 0; i < 4; i++) {
-      if (aabb_overlap(&placed, &quadrants[i]))
-        search_node_by_aabb(qtree, &node->children[i], &quadrants[i], offset, align, search_aabb,
-                            hits);
-    }
+    const sides_t s = sides(node->center, placed);
+    for (int i = 0; i < 4; i++)
+      if (in_quadrant(s, i))
+        collect_hits(&node->children[i], placed, level, hits);
     return;
   }
   // Moving the link to the tail each time keeps one entry per object, at the
   // place where the walk met it last.
-  const uint32_t level = qtree->asip - 1;
-  qtree_link_t *pos;
-  for (pos = node->refs.next; pos != &node->refs; pos = pos->next) {
+  for (qtree_link_t *pos = node->refs.next; pos != &node->refs; pos = pos->next) {
     qtree_object_t *o = qtree_list_entry(pos, ref_t, node_link)->object;
     const aabb_t object_placed = place_object(o);
     if (aabb_overlap(&object_placed, &placed)) {
@@ -244,6 +281,16 @@ void search_node_by_aabb(qtree_t *qtree, node_t *node, const aabb_t *node_aabb,
       qtree_list_add_tail(link, hits);
     }
   }
+}
+
+void search_node_by_aabb(qtree_t *qtree, node_t *node, const aabb_t *node_aabb,
+                         const v2f_t *offset, const v2f_t *align, const aabb_t *search_aabb,
+                         qtree_link_t *hits) {
+  assert(node);
+  assert(node_aabb);
+  assert(search_aabb);
+  assert(hits);
+  collect_hits(node, place_aabb(search_aabb, offset, align), qtree->asip - 1, hits);
 }
 
 // Apply a callback result to the count; false when the search stops.

@@ -16,13 +16,12 @@ void probe_enter(loop_t *, void *)
   gl_test_probe.entered++;
 }
 
-void probe_update(loop_t *loop, void *)
+void probe_update(loop_t *, void *)
 {
   gl_test_probe.updates++;
   if (gl_test_probe.quit_after && gl_test_probe.updates == gl_test_probe.quit_after)
     loop_quit();
   tableau_dirty(gl_test_fever()->root);
-  (void)loop;
 }
 
 const loop_ops_t probe_ops = {

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
 // The real SDL functions, counted: the shell's swap and idle sleep are only
 // visible as calls, so the test binary stands in front of SDL and forwards.

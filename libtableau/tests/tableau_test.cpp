@@ -192,6 +192,31 @@ TEST_F(tableau_walk, skips_an_inactive_child_with_its_whole_subtree) {
   tableau_free(root);
 }
 
+TEST_F(tableau_walk, follows_children_as_they_are_released_and_added_again) {
+  tableau_t *root = make(nullptr, 0, "root");
+  tableau_t *group = make(root, 0, "group");
+  tableau_t *a = make(group, 0, "a");
+  tableau_t *b = make(group, 4, "b");
+  make(group, 9, "c", 1.0f, 1, 1);
+  const auto drawn = [&] {
+    calls.clear();
+    tableau_dirty(root);
+    tableau_render(root, nullptr);
+    return names('r');
+  };
+  tableau_free(a);
+  EXPECT_EQ(drawn(), (strings{"root", "group", "b", "c"}));
+  tableau_free(b);
+  EXPECT_EQ(drawn(), (strings{"root", "group", "c"}));
+  tableau_free_children(group);  // c is locked
+  EXPECT_EQ(drawn(), (strings{"root", "group", "c"}));
+  tableau_free(tableau_lookup_name(group, "c"));
+  EXPECT_EQ(drawn(), (strings{"root", "group"}));
+  make(group, 2, "d");
+  EXPECT_EQ(drawn(), (strings{"root", "group", "d"}));
+  tableau_free(root);
+}
+
 TEST_F(tableau_walk, null_table_draws_nothing_but_its_children_are_walked) {
   tableau_t *root = make(nullptr, 0, "root", 1.0f, 1, 0, 1, nullptr);
   ASSERT_NE(root->ops, nullptr);

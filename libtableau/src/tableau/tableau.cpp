@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <type_traits>
 
 #include "tableau/list.hpp"
@@ -26,8 +27,9 @@ static_assert(offsetof(tableau_t, name) ==
 static_assert(sizeof(tableau_t::name) == 16);
 static_assert(offsetof(tableau_t, alpha) == offsetof(tableau_t, name) + 16);
 static_assert(sizeof(float) == 4);
-// The three flags share the single byte that follows alpha; they live in the
-// padding before ops and do not grow the node.
+// The flags (active, locked, dirty, then the library's branch bit) share the
+// single byte that follows alpha; they live in the padding before ops and do
+// not grow the node.
 static_assert(offsetof(tableau_t, ops) >= offsetof(tableau_t, alpha) + sizeof(float) + 1);
 static_assert(offsetof(tableau_t, ops) - (offsetof(tableau_t, alpha) + sizeof(float)) <
               alignof(const tableau_ops_t *));
@@ -59,6 +61,14 @@ void _tableau_set_object(tableau_t *tableau, const char *name, const tableau_ops
   tableau->object = object;
 }
 
+// Whether no layer holds a child.
+bool childless(const tableau_t *tableau) {
+  uintptr_t linked = 0;
+  for (const tableau_link_t &head : tableau->layers)
+    linked |= reinterpret_cast<uintptr_t>(head.next) ^ reinterpret_cast<uintptr_t>(&head);
+  return !linked;
+}
+
 bool _tableau_free_all(tableau_t *tableau, int force);
 
 // Free the children of every layer, layer 0 first. Returns whether none is
@@ -83,25 +93,41 @@ bool _tableau_free_all(tableau_t *tableau, int force) {
   if (tableau->locked && !force) return false;
   if (!_tableau_free_layers(tableau, force)) return false;
   list_del_init(&tableau->link);
+  // Removal is the only way a node loses children, so this is the one place
+  // where the walks' branch bit can fall back to 0.
+  if (tableau->parent) tableau->parent->branch = !childless(tableau->parent);
   // The callback sees a detached, childless node; only its object is left.
   if (tableau->ops->free) tableau->ops->free(tableau, tableau->object);
   free(tableau);
   return true;
 }
 
-// One walk over the active part of a subtree, for one callback slot. Plain
-// recursion: the depth is the tree's, and nothing is allocated.
+// Call one slot on every active child of a node (the given alpha being the
+// node's effective opacity) and on their active subtrees, parent before
+// children, layer 0 first, oldest first within a layer. Leaves are most of a
+// scene: the branch bit tells them apart without reading the ten layer heads
+// (three more cache lines per node) and without another call frame. Plain
+// recursion otherwise, as deep as the tree; nothing is allocated.
 template <slot_t slot>
-void walk(tableau_t *tableau, void *arg, float inherited) {
-  const float alpha = inherited * tableau->alpha;
-  if (auto fn = tableau->ops->*slot) fn(tableau, tableau->object, arg, alpha);
+void walk_children(tableau_t *tableau, void *arg, float alpha) {
   for (tableau_link_t &head : tableau->layers) {
     tableau_link_t *pos;
     list_for_each(pos, &head) {
       tableau_t *child = list_entry(pos, tableau_t, link);
-      if (child->active) walk<slot>(child, arg, alpha);
+      if (!child->active) continue;
+      const float child_alpha = alpha * child->alpha;
+      if (auto fn = child->ops->*slot) fn(child, child->object, arg, child_alpha);
+      if (child->branch) walk_children<slot>(child, arg, child_alpha);
     }
   }
+}
+
+// One walk from a root, whose own opacity starts the product.
+template <slot_t slot>
+void walk(tableau_t *root, void *arg) {
+  const float alpha = 1.0f * root->alpha;
+  if (auto fn = root->ops->*slot) fn(root, root->object, arg, alpha);
+  walk_children<slot>(root, arg, alpha);
 }
 
 }  // namespace
@@ -121,6 +147,7 @@ tableau_t *tableau_new(const tableau_conf_t *conf, const tableau_ops_t *ops, voi
   if (conf->parent) {
     tableau->parent = conf->parent;
     list_add_tail(&tableau->link, &conf->parent->layers[conf->layer]);
+    conf->parent->branch = 1;  // tableau_set_layer keeps it a child, so only release clears this
   }
   tableau->alpha = conf->alpha;
   tableau->active = conf->active;
@@ -197,11 +224,11 @@ void tableau_set_layer(tableau_t *tableau, int layer) {
 int tableau_render(tableau_t *tableau, void *arg) {
   assert(tableau);
   assert(!tableau->parent);
-  if (tableau->active) walk<&tableau_ops_t::prepare>(tableau, arg, 1.0f);
+  if (tableau->active) walk<&tableau_ops_t::prepare>(tableau, arg);
   // A prepare callback may have asked for a redraw or hidden the root, so
   // the flags are read only now.
   if (!tableau->dirty) return 0;
-  if (tableau->active) walk<&tableau_ops_t::render>(tableau, arg, 1.0f);
+  if (tableau->active) walk<&tableau_ops_t::render>(tableau, arg);
   tableau->dirty = 0;
   return 1;
 }

@@ -53,6 +53,7 @@ struct tableau_t {
   uint8_t active : 1;
   uint8_t locked : 1;
   uint8_t dirty : 1;
+  uint8_t branch : 1;                         // has a child; kept by the library for the walks
   const tableau_ops_t *ops;                   // never null
   void *object;                               // handed to every callback
 };

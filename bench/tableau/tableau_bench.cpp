@@ -9,8 +9,11 @@
 // medians of this same run.
 #include <benchmark/benchmark.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -25,7 +28,8 @@ const tableau_ops_t noop_ops = {noop, noop, nullptr};
 
 struct scene_t {
   tableau_t *root;
-  std::vector<tableau_t *> flat;  // every node, in the order the walks visit them
+  std::vector<tableau_t *> flat;  // every node, in the order the walks visit them,
+                                  // so the floor reads memory in the same order
 };
 
 tableau_t *make(tableau_t *parent, int layer) {
@@ -125,6 +129,7 @@ BENCHMARK(BM_floor_clean)->ArgName("scattered")->Arg(0)->Arg(1);
 // iteration (or the single run's, without repetitions) for the summary.
 class keeping_reporter : public benchmark::ConsoleReporter {
  public:
+  keeping_reporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
   std::map<std::string, double> ns;  // CPU ns per iteration
 
   void ReportRuns(const std::vector<Run> &runs) override {
@@ -160,7 +165,7 @@ int main(int argc, char **argv) {
   keeping_reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  printf("\n%d nodes, medians of CPU time from this run:\n", NODES);
+  printf("\n%d nodes, CPU time of this run (median of the repetitions):\n", NODES);
   for (const char *layout : {"scattered:0", "scattered:1"}) {
     const std::string arg = std::string("/") + layout;
     printf("%s tree (%s):\n", layout[10] == '0' ? "grouped" : "scattered", layout);

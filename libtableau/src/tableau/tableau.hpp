@@ -8,7 +8,10 @@
 // opacities from the root down.
 //
 // Ownership: a node owns its subtree, not its object (its kind's free slot
-// decides what happens to that) and not its callback table.
+// decides what happens to that) and not its callback table. Nodes are made
+// only by tableau_new: the library keeps the lists and the branch bit.
+// Callbacks may change flags and alpha, never free or move nodes of the tree
+// being walked.
 //
 // Does NOT: touch GL, SDL or the game; mark anything dirty by itself (whoever
 // changes what is shown calls tableau_dirty); lock; allocate while rendering.
@@ -64,7 +67,9 @@ tableau_t *tableau_new(const tableau_conf_t *conf, const tableau_ops_t *ops, voi
 void tableau_replace(tableau_t *tableau, const char *name, const tableau_ops_t *ops, void *object);
 // Free a node with its whole subtree, locked or not; null is ignored. Always 0.
 int tableau_free(tableau_t *tableau);
-// Free every unlocked child (with its subtree) of every layer.
+// Free every unlocked child (with its subtree) of every layer. A locked node
+// deeper down stays, and so do the unlocked nodes on its way up (their free
+// callbacks are not called), so nothing kept ever hangs below freed memory.
 void tableau_free_children(tableau_t *tableau);
 // Replace the object without calling any callback.
 void tableau_set_object(tableau_t *tableau, void *object);
@@ -84,7 +89,8 @@ void tableau_set_locked(tableau_t *tableau, int locked);
 int tableau_get_locked(tableau_t *tableau);
 // Move a child to the end of its parent's list for layer.
 void tableau_set_layer(tableau_t *tableau, int layer);
-// Prepare walk, then render walk when the root is dirty; 1 when it was dirty.
+// Prepare walk, then render walk when the root is dirty; 1 when it was dirty
+// (an inactive root walks nothing but still consumes its dirty flag).
 int tableau_render(tableau_t *tableau, void *arg);
 // Mark the root of the node's tree dirty.
 void tableau_dirty(tableau_t *tableau);

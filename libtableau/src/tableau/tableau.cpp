@@ -6,9 +6,9 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <cstdint>
 #include <type_traits>
 
 #include "tableau/list.hpp"

@@ -392,3 +392,27 @@ TEST(game_rules, adult_without_keys_never_moves_or_searches)
   EXPECT_FLOAT_EQ(game->adult->x, 0.0f);
   EXPECT_FLOAT_EQ(game->adult->y, 0.0f);
 }
+
+TEST(game_rules, missing_effects_leave_the_game_silent_but_playing)
+{
+  loop_t *loop = harness_start(false);
+  loop_context_enter(loop, 2);
+  auto *game = static_cast<game_t *>(loop_context(loop, 2));
+  EXPECT_EQ(baby_infected_sfx, nullptr);
+  EXPECT_EQ(baby_held_sfx, nullptr);
+  EXPECT_EQ(baby_rescued_sfx, nullptr);
+  EXPECT_EQ(adult_infected_sfx, nullptr);
+
+  harness_clear_field(game);
+  entity_t *baby = first_baby(game);
+  harness_place(game, baby, 1.03f, 0.0f);
+  harness_place(game, game->adult, 1.03f, 0.0f);
+  sounds_t before = sounds();
+  hold(SDL_SCANCODE_RIGHT);
+  game_player_step(game);  // picks it up
+  game_player_step(game);  // and carries it off
+  hold(SDL_SCANCODE_RIGHT, false);
+  EXPECT_EQ(game->adult->rescued, 1u);
+  for (int i = 0; i < SFX_CNT; i++)
+    EXPECT_EQ(since(before, i), 0u) << i;
+}

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <malloc.h>
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (its header is not always installed).
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 #include <cstdlib>
 #include <string>

@@ -108,6 +108,7 @@ while alive && ! after "$limit"; do
     # Let go at once: after a second, any key press would start a new game.
     stop_driving
     score=$f; shown=$frame
+    [ -n "$play" ] || play="$work/frames/000.xwd"
   fi
   prev=$f
   sleep 0.2
@@ -137,7 +138,7 @@ if [ -e "${frames[0]}" ]; then
   convert -delay $((50 * stride)) -loop 0 "${pick[@]}" -resize 50% -layers Optimize "$out/preview.gif"
 fi
 
-echo "preview: ran ${secs}s of the game (exit status $status); score screen $([ -n "$shown" ] && echo reached || echo "not reached in ${limit}s")"
+echo "preview: ran the game for ${secs}s (exit status $status); score screen $([ -n "$shown" ] && echo reached || echo "not reached in ${limit}s")"
 for f in logo.png play.png score.png preview.gif; do
   [ -e "$out/$f" ] && echo "  $out/$f"
 done

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The checks too long for CI, run by hand before a release:
+#   1. ten minutes of random play with restarts (memory must settle),
+#   2. the command-line fuzz with more vectors, each libFuzzer target longer,
+#   3. the pure libraries' unit suites under valgrind memcheck,
+#   4. the whole-program figures against the floor program.
+# Prints the figures at the end; exits non-zero if any check failed.
+#
+# Usage: tools/long-checks.sh [BUILD_DIR]   (default build-long, configured
+# and built here without sanitizers, which would distort memory and time)
+# Environment: SOAK_SECONDS (600), FUZZ_SECONDS (300 per target),
+# ARGV_COUNT (2000), WHOLE_REPS (5).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${1:-build-long}
+soak=${SOAK_SECONDS:-600}
+fuzz_seconds=${FUZZ_SECONDS:-300}
+argv_count=${ARGV_COUNT:-2000}
+reps=${WHOLE_REPS:-5}
+jobs=$(nproc)
+log=$(mktemp -d /tmp/orb-long-XXXXXX)
+status=0
+summary=()
+
+step() { echo; echo "== $*"; }
+record() {  # record NAME STATUS [FIGURE...]
+  local name=$1 rc=$2; shift 2
+  if [ "$rc" -eq 0 ]; then summary+=("ok    $name ${*:-}"); else summary+=("FAIL  $name ${*:-}"); status=1; fi
+}
+
+step "configure and build $build"
+if ! { cmake -S . -B "$build" -DORB_SANITIZE=OFF && cmake --build "$build" -j"$jobs"; } >"$log/build.log" 2>&1; then
+  tail -n 40 "$log/build.log"; echo "build failed, log: $log/build.log"; exit 1
+fi
+orb=$build/orb assets=$build/assets probe=$build/tests/hardening/hardening_probe.so
+
+step "soak: $soak s of random play with restarts"
+python3 tests/hardening/play.py "$orb" "$assets" "$probe" --soak --seconds "$soak" --caught 2 \
+  --warmup 60 | tee "$log/soak.log"
+record soak "${PIPESTATUS[0]}" "$(grep -E '^(played|resident)' "$log/soak.log" | tr '\n' ' ')"
+
+step "command-line fuzz: $argv_count vectors"
+python3 tests/hardening/argv_fuzz.py "$orb" "$assets" "$probe" --count "$argv_count" --jobs 4 \
+  --seed "${ARGV_SEED:-$RANDOM}" | tee "$log/argv.log"
+record argv-fuzz "${PIPESTATUS[0]}" "$(tail -n 1 "$log/argv.log")"
+
+step "libFuzzer: $fuzz_seconds s per target"
+a=libqtree/libarena/src q=libqtree/src t=libtableau/src
+for target in arena qtree tableau; do
+  case $target in
+    arena) args=("$a/arena/arena.cpp" -- "$a") ;;
+    qtree) args=("$q/qtree/qtree.cpp" "$a/arena/arena.cpp" -- "$q" "$a") ;;
+    tableau) args=("$t/tableau/tableau.cpp" -- "$t") ;;
+  esac
+  tests/hardening/fuzz/run-fuzz.sh $target "$fuzz_seconds" "$log/fuzz" "${args[@]}" >"$log/fuzz-$target.log" 2>&1
+  rc=$?
+  tail -n 3 "$log/fuzz-$target.log"
+  record "fuzz-$target" $rc "$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log/fuzz-$target.log" | grep -oE '[0-9]+$') runs"
+done
+echo "inputs that crashed (keep them in tests/hardening/corpus/<target>/): $(ls "$log"/fuzz/*-artifacts 2>/dev/null | tr '\n' ' ')"
+
+step "valgrind memcheck: arena, qtree, tableau suites"
+# tableau_alloc_tests is left out: it wraps malloc itself to count
+# allocations, which memcheck's own allocator replacement cannot follow.
+for suite in libqtree/libarena/arena_tests libqtree/qtree_tests libtableau/tests/tableau_tests; do
+  valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect -q \
+    "$build/$suite" >"$log/valgrind-$(basename "$suite").log" 2>&1
+  rc=$?
+  tail -n 2 "$log/valgrind-$(basename "$suite").log"
+  record "valgrind $(basename "$suite")" $rc "$(grep -oE '\[  PASSED  \] [0-9]+ tests' "$log/valgrind-$(basename "$suite").log")"
+done
+
+step "whole-program figures ($reps runs each)"
+python3 bench/whole/run.py --build "$build" --reps "$reps" | tee "$log/whole.log"
+record whole-program "${PIPESTATUS[0]}"
+if [ -x "$build/bench/whole/whole_frame_bench" ]; then
+  "$build/bench/whole/whole_frame_bench" --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=true | tee "$log/frame.log"
+  record frame-bench "${PIPESTATUS[0]}"
+fi
+
+echo
+echo "== summary (logs in $log)"
+printf '%s\n' "${summary[@]}"
+[ -f "$log/whole.log" ] && cat "$log/whole.log"
+exit $status

@@ -51,37 +51,22 @@ inline aabb_t test_quadrant(const aabb_t &p, const v2f_t &c, int i) {
   }
 }
 
-inline void test_collect_leaves(node_t *node, const aabb_t &box, uint32_t depth,
-                                std::vector<test_leaf_t> *leaves) {
+// Collects the leaves; checks that every node is centred in its box and that
+// inner nodes hold no refs and sit above max_depth.
+inline ::testing::AssertionResult test_walk(const qtree_t *q, node_t *node, const aabb_t &box,
+                                            uint32_t depth, std::vector<test_leaf_t> *leaves) {
+  if (node->center.x != box.min.x + (box.max.x - box.min.x) * 0.5f ||
+      node->center.y != box.min.y + (box.max.y - box.min.y) * 0.5f)
+    return ::testing::AssertionFailure() << "centre off at depth " << depth;
   if (!node->children) {
     leaves->push_back({node, box, depth});
-    return;
-  }
-  for (int i = 0; i < 4; i++)
-    test_collect_leaves(&node->children[i], test_quadrant(box, node->center, i), depth + 1, leaves);
-}
-
-inline std::vector<test_leaf_t> test_leaves(qtree_t *q) {
-  std::vector<test_leaf_t> leaves;
-  test_collect_leaves(&q->root, q->aabb, 0, &leaves);
-  return leaves;
-}
-
-// Inner nodes: no refs, count 0, centres where they belong.
-inline ::testing::AssertionResult test_check_inner(const qtree_t *q, const node_t *node,
-                                                   const aabb_t &box, uint32_t depth) {
-  float cx = box.min.x + (box.max.x - box.min.x) * 0.5f;
-  float cy = box.min.y + (box.max.y - box.min.y) * 0.5f;
-  if (node->center.x != cx || node->center.y != cy)
-    return ::testing::AssertionFailure() << "centre off at depth " << depth;
-  if (!node->children)
     return ::testing::AssertionSuccess();
-  if (depth >= q->max_depth)
-    return ::testing::AssertionFailure() << "inner node at depth " << depth;
-  if (node->n_objects != 0 || test_list_length(&node->refs) != 0)
-    return ::testing::AssertionFailure() << "inner node holds refs at depth " << depth;
+  }
+  if (depth >= q->max_depth || node->n_objects != 0 || test_list_length(&node->refs) != 0)
+    return ::testing::AssertionFailure() << "inner node at depth " << depth << " with "
+                                         << node->n_objects << " objects";
   for (int i = 0; i < 4; i++) {
-    auto r = test_check_inner(q, &node->children[i], test_quadrant(box, node->center, i), depth + 1);
+    auto r = test_walk(q, &node->children[i], test_quadrant(box, node->center, i), depth + 1, leaves);
     if (!r)
       return r;
   }
@@ -93,11 +78,11 @@ inline ::testing::AssertionResult test_check_tree(qtree_t *q,
                                                   const std::vector<qtree_object_t *> &objects) {
   if (q->asip != 0)
     return ::testing::AssertionFailure() << "asip " << q->asip;
-  auto inner = test_check_inner(q, &q->root, q->aabb, 0);
-  if (!inner)
-    return inner;
+  std::vector<test_leaf_t> leaves;
+  auto walked = test_walk(q, &q->root, q->aabb, 0, &leaves);
+  if (!walked)
+    return walked;
   std::set<const qtree_object_t *> live(objects.begin(), objects.end());
-  std::vector<test_leaf_t> leaves = test_leaves(q);
   for (const test_leaf_t &leaf : leaves) {
     size_t n = test_list_length(&leaf.node->refs);
     if (n != leaf.node->n_objects)

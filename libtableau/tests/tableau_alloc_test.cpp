@@ -20,41 +20,26 @@ void count() {
 }
 }  // namespace
 
+// Each wrapper counts, then hands on to the real function.
+#define ORB_WRAP(ret, name, params, args)        \
+  ret __real_##name params;                       \
+  ret __wrap_##name params {                      \
+    count();                                      \
+    return __real_##name args;                    \
+  }
 extern "C" {
-void *__real_malloc(size_t size);
-void *__real_calloc(size_t n, size_t size);
-void *__real_realloc(void *ptr, size_t size);
-void *__real_aligned_alloc(size_t align, size_t size);
-int __real_posix_memalign(void **ptr, size_t align, size_t size);
-
-void *__wrap_malloc(size_t size) {
-  count();
-  return __real_malloc(size);
-}
-void *__wrap_calloc(size_t n, size_t size) {
-  count();
-  return __real_calloc(n, size);
-}
-void *__wrap_realloc(void *ptr, size_t size) {
-  count();
-  return __real_realloc(ptr, size);
-}
-void *__wrap_aligned_alloc(size_t align, size_t size) {
-  count();
-  return __real_aligned_alloc(align, size);
-}
-int __wrap_posix_memalign(void **ptr, size_t align, size_t size) {
-  count();
-  return __real_posix_memalign(ptr, align, size);
-}
+ORB_WRAP(void *, malloc, (size_t size), (size))
+ORB_WRAP(void *, calloc, (size_t n, size_t size), (n, size))
+ORB_WRAP(void *, realloc, (void *ptr, size_t size), (ptr, size))
+ORB_WRAP(void *, aligned_alloc, (size_t align, size_t size), (align, size))
+ORB_WRAP(int, posix_memalign, (void **ptr, size_t align, size_t size), (ptr, align, size))
 }
 
 // Every replaced form allocates with malloc and releases with free, so the
 // sanitizers see matching pairs.
 namespace {
 void *counted_new(size_t size) {
-  count();
-  void *p = __real_malloc(size ? size : 1);
+  void *p = malloc(size ? size : 1);
   if (!p) abort();
   return p;
 }
@@ -87,20 +72,16 @@ tableau_t *make(tableau_t *parent, int layer, const tableau_ops_t *ops) {
   return tableau_new(&conf, ops, nullptr);
 }
 
+// Guards the render test against counters that see nothing.
 TEST(tableau_alloc, the_counters_see_the_library_and_operator_new) {
+  volatile size_t n = 32;  // keeps the compiler from eliding the new
   allocations = 0;
   counting = true;
   tableau_t *root = make(nullptr, 0, nullptr);
-  counting = false;
-  EXPECT_EQ(allocations, 1);  // one allocation per node, through calloc
-
-  volatile size_t n = 32;
-  allocations = 0;
-  counting = true;
   std::unique_ptr<char[]> buffer(new char[n]);
   counting = false;
   buffer[0] = 1;
-  EXPECT_EQ(allocations, 1);
+  EXPECT_EQ(allocations, 2);  // one calloc per node, one new
   tableau_free(root);
 }
 
@@ -124,8 +105,7 @@ TEST(tableau_alloc, render_allocates_nothing_dirty_or_clean) {
 
   EXPECT_EQ(allocations, 0);
   // The walks did run over the whole tree.
-  EXPECT_EQ(drawn, 1);
-  EXPECT_EQ(idle, 0);
+  EXPECT_EQ(drawn + 2 * idle, 1);
   EXPECT_EQ(prepared, 2 * with_callbacks);
   EXPECT_EQ(rendered, with_callbacks);
   tableau_free(root);

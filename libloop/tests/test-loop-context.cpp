@@ -103,20 +103,12 @@ using strings = std::vector<std::string>;
 
 }  // namespace
 
-TEST_F(loop_context_test, startup_inits_in_table_order_and_enters_nothing)
+TEST_F(loop_context_test, startup_inits_in_table_order_enters_nothing_and_brings_up_sdl)
 {
   EXPECT_EQ(startup_trace, (strings{"0.init", "1.init", "2.init"}));
   EXPECT_EQ(loop->ops, table);
-  EXPECT_EQ(loop->n_ops, 3);
   EXPECT_EQ(loop->current, 0);
   EXPECT_FALSE(loop->context_changed);
-  for (int i = 0; i < 3; i++)
-    EXPECT_EQ(loop->contexts[i], &objects[i]);
-  EXPECT_EQ(loop_shutdown(loop), 0);
-}
-
-TEST_F(loop_context_test, startup_brings_up_sdl_and_the_mixer)
-{
   EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER),
             uint32_t(SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER));
   int frequency = 0, channels = 0;
@@ -126,6 +118,7 @@ TEST_F(loop_context_test, startup_brings_up_sdl_and_the_mixer)
   EXPECT_EQ(format, AUDIO_S16SYS);
   EXPECT_EQ(channels, 2);
   EXPECT_EQ(Mix_AllocateChannels(-1), 32);
+  EXPECT_EQ(loop_shutdown(loop), 0);
 }
 
 TEST_F(loop_context_test, context_without_init_has_a_null_object)
@@ -135,8 +128,6 @@ TEST_F(loop_context_test, context_without_init_has_a_null_object)
   loop_t *other = loop_startup(2, test_argv, partial);
   EXPECT_EQ(trace, (strings{"0.init"}));
   trace.clear();
-  EXPECT_EQ(other->n_ops, 2);
-  EXPECT_EQ(loop_context(other, 0), &objects[0]);
   EXPECT_EQ(loop_context(other, 1), nullptr);
   // Null operations are skipped: entering it and running a frame is safe.
   loop_context_enter(other, 1);
@@ -145,90 +136,85 @@ TEST_F(loop_context_test, context_without_init_has_a_null_object)
   EXPECT_EQ(trace, (strings{"0.leave"}));
 }
 
-TEST_F(loop_context_test, enter_leaves_then_enters_and_flags_the_change)
-{
-  loop_context_enter(loop, 2);
-  EXPECT_EQ(trace, (strings{"0.leave", "2.enter"}));
-  EXPECT_EQ(loop->current, 2);
-  EXPECT_TRUE(loop->context_changed);
-  EXPECT_EQ(loop_context(loop, -1), &objects[2]);
-  EXPECT_EQ(loop_context(loop, 0), &objects[0]);
-}
-
-TEST_F(loop_context_test, entering_the_current_context_does_nothing)
+TEST_F(loop_context_test, enter_leaves_then_enters_and_flags_the_change_unless_already_current)
 {
   loop_context_enter(loop, 0);
   EXPECT_TRUE(trace.empty());
   EXPECT_FALSE(loop->context_changed);
-
-  loop_context_enter(loop, 1);
+  loop_context_enter(loop, 2);
+  EXPECT_EQ(trace, (strings{"0.leave", "2.enter"}));
+  EXPECT_TRUE(loop->context_changed);
+  EXPECT_EQ(loop_context(loop, -1), &objects[2]);
+  EXPECT_EQ(loop_context(loop, 0), &objects[0]);
   loop->context_changed = 0;
-  trace.clear();
-  loop_context_enter(loop, 1);
-  EXPECT_TRUE(trace.empty());
+  loop_context_enter(loop, 2);
+  EXPECT_EQ(trace.size(), 2u);
   EXPECT_FALSE(loop->context_changed);
-  EXPECT_EQ(loop->current, 1);
 }
 
-TEST_F(loop_context_test, frames_repeat_while_no_event_arrives)
+namespace {
+
+// When the nth call of op in context (with that event code, if any) runs, it
+// enters target, or quits when target is -1.
+struct action_t {
+  const char *op;
+  int context, code, nth, target;
+};
+
+// Events to queue (user codes; 0 is SDL_QUIT), the actions, and the trace
+// the loop must leave.
+struct frame_case_t {
+  const char *what;
+  std::vector<int> events;
+  std::vector<action_t> actions;
+  strings expected;
+};
+
+const frame_case_t *current_case;
+std::vector<int> seen;  // calls so far, per action
+
+const frame_case_t frame_cases[] = {
+    {"frames repeat while no event arrives", {}, {{"update", 0, -1, 3, -1}},
+     {"0.update", "0.render", "0.update", "0.render", "0.update", "0.render"}},
+    {"every queued event is dispatched in one frame", {1, 2, 0}, {},
+     {"0.update", "0.render", "0.dispatch 1", "0.dispatch 2"}},
+    {"an update that switches runs the new update before render", {},
+     {{"update", 0, -1, 1, 1}, {"update", 1, -1, 1, 2}, {"render", 2, -1, 1, -1}},
+     {"0.update", "0.leave", "1.enter", "1.update", "1.leave", "2.enter", "2.update", "2.render"}},
+    {"a render that switches updates again before polling", {7, 0}, {{"render", 0, -1, 1, 1}},
+     {"0.update", "0.render", "0.leave", "1.enter", "1.update", "1.render", "1.dispatch 7"}},
+    {"a dispatch that switches leaves queued events for the next frame", {1, 2, 3, 0},
+     {{"dispatch", 0, 1, 1, 1}},
+     {"0.update", "0.render", "0.dispatch 1", "0.leave", "1.enter", "1.update", "1.render",
+      "1.dispatch 2", "1.dispatch 3"}},
+};
+
+void act(loop_t *loop, int context, const std::string &op, int code)
 {
-  on_op = [](loop_t *, int, const std::string &op, int) {
-    static int updates;
-    if (op == "update" && ++updates == 3)
-      loop_quit();
-  };
-  loop_run(loop);
-  EXPECT_EQ(trace, (strings{"0.update", "0.render", "0.update", "0.render", "0.update", "0.render"}));
+  for (size_t i = 0; i < current_case->actions.size(); i++) {
+    const action_t &a = current_case->actions[i];
+    if (op == a.op && context == a.context && (a.code < 0 || code == a.code) && ++seen[i] == a.nth)
+      a.target < 0 ? loop_quit() : loop_context_enter(loop, a.target);
+  }
 }
 
-TEST_F(loop_context_test, update_that_switches_runs_the_new_update_before_render)
-{
-  on_op = [](loop_t *loop, int context, const std::string &op, int) {
-    if (op == "update" && context < 2)
-      loop_context_enter(loop, context + 1);
-    if (op == "render")
-      loop_quit();
-  };
-  loop_run(loop);
-  EXPECT_EQ(trace, (strings{"0.update", "0.leave", "1.enter", "1.update", "1.leave", "2.enter", "2.update",
-                            "2.render"}));
-  EXPECT_EQ(loop->current, 2);
-}
+}  // namespace
 
-TEST_F(loop_context_test, render_that_switches_updates_again_before_polling)
+TEST_F(loop_context_test, frames_run_update_render_dispatch_and_follow_switches)
 {
-  push_user(7);
-  push_type(SDL_QUIT);
-  on_op = [](loop_t *loop, int context, const std::string &op, int) {
-    if (op == "render" && context == 0)
-      loop_context_enter(loop, 1);
-  };
-  loop_run(loop);
-  EXPECT_EQ(trace, (strings{"0.update", "0.render", "0.leave", "1.enter", "1.update", "1.render", "1.dispatch 7"}));
-}
-
-TEST_F(loop_context_test, dispatch_that_switches_leaves_queued_events_for_the_next_frame)
-{
-  push_user(1);
-  push_user(2);
-  push_user(3);
-  push_type(SDL_QUIT);
-  on_op = [](loop_t *loop, int context, const std::string &op, int code) {
-    if (op == "dispatch" && context == 0 && code == 1)
-      loop_context_enter(loop, 1);
-  };
-  loop_run(loop);
-  EXPECT_EQ(trace, (strings{"0.update", "0.render", "0.dispatch 1", "0.leave", "1.enter", "1.update", "1.render",
-                            "1.dispatch 2", "1.dispatch 3"}));
-}
-
-TEST_F(loop_context_test, dispatch_handles_every_queued_event_in_one_frame)
-{
-  push_user(1);
-  push_user(2);
-  push_type(SDL_QUIT);
-  loop_run(loop);
-  EXPECT_EQ(trace, (strings{"0.update", "0.render", "0.dispatch 1", "0.dispatch 2"}));
+  on_op = act;
+  for (const frame_case_t &c : frame_cases) {
+    SCOPED_TRACE(c.what);
+    current_case = &c;
+    seen.assign(c.actions.size(), 0);
+    for (int code : c.events)
+      code ? push_user(code) : push_type(SDL_QUIT);
+    loop_run(loop);
+    EXPECT_EQ(trace, c.expected);
+    loop_context_enter(loop, 0);
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    trace.clear();
+  }
 }
 
 class loop_quit_test : public loop_context_test, public testing::WithParamInterface<uint32_t> {};
@@ -259,7 +245,6 @@ TEST(loop_context_death, broken_preconditions_abort)
   static const loop_ops_t *const empty[] = {nullptr};
   EXPECT_DEATH(loop_startup(0, nullptr, nullptr), "Assertion `ops' failed");
   EXPECT_DEATH(loop_startup(0, nullptr, empty), "Assertion `n_ops > 0' failed");
-
   loop_t *loop = static_cast<loop_t *>(calloc(1, sizeof(loop_t) + 3 * sizeof(void *)));
   loop->ops = table;
   loop->n_ops = 3;
@@ -274,12 +259,6 @@ TEST(loop_context_death, broken_preconditions_abort)
 // Start-up output is checked in child processes, each in its own working
 // directory, so that controllers and the mapping database stay private.
 namespace {
-
-void enter_temp_dir(void)
-{
-  if (chdir(support_temp_dir().c_str()) != 0)
-    abort();
-}
 
 void write_file(const char *name, const std::string &text)
 {
@@ -316,42 +295,40 @@ bool opened(int index)
   return SDL_GameControllerFromInstanceID(SDL_JoystickGetDeviceInstanceID(index)) != nullptr;
 }
 
-}  // namespace
-
-TEST(loop_startup_output, missing_mapping_database_prints_nothing)
+// Runs body in a child, in a fresh working directory, expecting the exit
+// status and the standard error text.
+void expect_child(void (*body)(void), int status, const char *stderr_text)
 {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         support_sdl_drivers();
-        enter_temp_dir();
-        loop_startup(2, test_argv, table);
+        if (chdir(support_temp_dir().c_str()) != 0)
+          abort();
+        body();
         exit(0);
       },
-      testing::ExitedWithCode(0), "^$");
+      testing::ExitedWithCode(status), stderr_text);
 }
 
-TEST(loop_startup_output, garbage_mapping_database_is_ignored)
+}  // namespace
+
+TEST(loop_startup_output, a_missing_or_garbage_mapping_database_prints_nothing)
 {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        support_sdl_drivers();
-        enter_temp_dir();
+  expect_child([] { loop_startup(2, test_argv, table); }, 0, "^$");
+  expect_child(
+      [] {
         write_file("gamecontrollerdb.txt", std::string("\x01\xff\x00garbage,,,\nnot a mapping at all\n,,:\n", 38));
         loop_t *loop = loop_startup(2, test_argv, table);
         exit(loop_context(loop, 2) == &objects[2] ? 0 : 1);
       },
-      testing::ExitedWithCode(0), "^$");
+      0, "^$");
 }
 
-TEST(loop_startup_output, unrecognized_joystick_is_named_and_not_opened)
+TEST(loop_startup_output, joysticks_are_opened_only_when_the_database_maps_them)
 {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        support_sdl_drivers();
-        enter_temp_dir();
+  expect_child(
+      [] {
         const std::string guid = attach_plain_joystick();
         const std::string text = support_capture_stderr([](void *) { loop_startup(2, test_argv, table); }, nullptr);
         const std::string expected =
@@ -360,48 +337,32 @@ TEST(loop_startup_output, unrecognized_joystick_is_named_and_not_opened)
           fprintf(stderr, "%sopened=%d", text.c_str(), opened(0));
           exit(1);
         }
-        exit(0);
       },
-      testing::ExitedWithCode(0), "^$");
-}
-
-TEST(loop_startup_output, joystick_mapped_by_the_database_is_opened)
-{
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        support_sdl_drivers();
-        enter_temp_dir();
+      0, "^$");
+  expect_child(
+      [] {
         const std::string guid = attach_plain_joystick();
         write_file("gamecontrollerdb.txt", guid + ",Loop Test Pad,a:b0,b:b1,leftx:a0,lefty:a1,platform:Linux,\n");
         loop_startup(2, test_argv, table);
         exit(opened(0) ? 0 : 1);
       },
-      testing::ExitedWithCode(0), "^$");
+      0, "^$");
 }
 
-TEST(loop_startup_output, sdl_that_cannot_start_is_fatal)
+TEST(loop_startup_output, sdl_or_audio_that_cannot_start_is_fatal)
 {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        support_sdl_drivers();
+  expect_child(
+      [] {
         setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
         loop_startup(2, test_argv, table);
       },
-      testing::ExitedWithCode(1), "^Fatal error: Unable to initialize SDL\n$");
-}
-
-TEST(loop_startup_output, audio_device_that_cannot_open_is_fatal)
-{
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        support_sdl_drivers();
-        // The disk driver starts, but its device fails to open its file.
+      1, "^Fatal error: Unable to initialize SDL\n$");
+  // The disk driver starts, but its device fails to open its file.
+  expect_child(
+      [] {
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", "/nonexistent-loop-dir/audio.raw", 1);
         loop_startup(2, test_argv, table);
       },
-      testing::ExitedWithCode(1), "^Fatal error: Unable to open audio\n$");
+      1, "^Fatal error: Unable to open audio\n$");
 }

@@ -107,39 +107,38 @@ public:
 
 }  // namespace
 
-TEST_F(loop_music_test, set_loads_and_starts_at_volume_100)
+TEST_F(loop_music_test, set_loads_and_starts_unpaused_at_volume_100)
 {
   Mix_VolumeMusic(7);
   Mix_PauseMusic();
   set(0, "a");
   ASSERT_NE(loop->music, nullptr);
   EXPECT_EQ(loop->music_file, piece("a"));
-  EXPECT_EQ(loop->music_flags, 0u);
   EXPECT_EQ(loop->next_file, nullptr);
   EXPECT_EQ(Mix_PlayingMusic(), 1);
-  EXPECT_EQ(Mix_PausedMusic(), 0) << "a new piece is never left paused";
+  EXPECT_EQ(Mix_PausedMusic(), 0);
   EXPECT_EQ(Mix_FadingMusic(), MIX_NO_FADING);
   EXPECT_EQ(Mix_VolumeMusic(-1), 100);
+  loop_music_pause();
+  EXPECT_EQ(Mix_PausedMusic(), 1);
+  loop_music_resume();
+  EXPECT_EQ(Mix_PausedMusic(), 0);
 }
 
-TEST_F(loop_music_test, fade_in_applies_to_the_first_start_only)
+TEST_F(loop_music_test, repeat_restarts_the_same_piece_without_fade)
 {
   set(LOOP_MUSIC_FADE_IN | LOOP_MUSIC_REPEAT, "a");
   EXPECT_EQ(Mix_FadingMusic(), MIX_FADING_IN);
-  EXPECT_EQ(loop->music_flags, uint32_t(LOOP_MUSIC_FADE_IN | LOOP_MUSIC_REPEAT));
   Mix_Music *music = loop->music;
   Mix_HaltMusic();
   EXPECT_EQ(hook_calls, 1);
-  EXPECT_EQ(Mix_PlayingMusic(), 1) << "repeated";
+  EXPECT_EQ(Mix_PlayingMusic(), 1);
   EXPECT_EQ(Mix_FadingMusic(), MIX_NO_FADING);
   EXPECT_EQ(loop->music, music);
-}
-
-TEST_F(loop_music_test, repeat_restarts_a_piece_that_runs_out)
-{
+  // And on the audio thread, when a short piece runs out.
   set(LOOP_MUSIC_REPEAT, "short");
-  Mix_Music *music = loop->music;
-  ASSERT_TRUE(wait_for([] { return hook_calls >= 3; }));
+  music = loop->music;
+  ASSERT_TRUE(wait_for([] { return hook_calls >= 4; }));
   EXPECT_EQ(Mix_PlayingMusic(), 1);
   EXPECT_EQ(loop->music, music);
 }
@@ -151,7 +150,6 @@ TEST_F(loop_music_test, piece_without_repeat_ends_silent_and_stays_loaded)
   ASSERT_TRUE(wait_for([] { return Mix_PlayingMusic() == 0; }));
   EXPECT_EQ(hook_calls, 1);
   EXPECT_EQ(loop->music, music);
-  EXPECT_EQ(loop->music_file, piece("short"));
   // KEEP still compares against the silent piece's name.
   set(LOOP_MUSIC_KEEP, "short");
   EXPECT_EQ(Mix_PlayingMusic(), 0);
@@ -160,37 +158,25 @@ TEST_F(loop_music_test, piece_without_repeat_ends_silent_and_stays_loaded)
   EXPECT_EQ(Mix_PlayingMusic(), 1);
 }
 
-TEST_F(loop_music_test, keep_leaves_the_same_file_playing_and_its_flags_alone)
+TEST_F(loop_music_test, keep_leaves_the_same_file_playing_and_without_it_the_file_restarts)
 {
   set(LOOP_MUSIC_REPEAT, "a");
   Mix_Music *music = loop->music;
-  const double position = played_a_while();
+  double position = played_a_while();
   set(LOOP_MUSIC_KEEP | LOOP_MUSIC_FADE_IN, "a");
   EXPECT_EQ(loop->music, music);
   EXPECT_EQ(loop->music_flags, uint32_t(LOOP_MUSIC_REPEAT));
   EXPECT_EQ(Mix_FadingMusic(), MIX_NO_FADING);
   EXPECT_GE(Mix_GetMusicPosition(loop->music), position) << "not restarted";
   EXPECT_EQ(hook_calls, 0);
-}
-
-TEST_F(loop_music_test, keep_with_another_file_replaces_the_piece)
-{
+  position = played_a_while();
   set(0, "a");
+  EXPECT_NE(loop->music, music);
+  EXPECT_LT(Mix_GetMusicPosition(loop->music), position);
+  // KEEP with another file replaces the piece.
   set(LOOP_MUSIC_KEEP, "b");
   EXPECT_EQ(loop->music_file, piece("b"));
   EXPECT_EQ(loop->music_flags, uint32_t(LOOP_MUSIC_KEEP));
-  EXPECT_EQ(Mix_PlayingMusic(), 1);
-}
-
-TEST_F(loop_music_test, same_file_without_keep_reloads_and_restarts)
-{
-  set(0, "a");
-  Mix_Music *music = loop->music;
-  const double position = played_a_while();
-  set(0, "a");
-  EXPECT_NE(loop->music, music);
-  EXPECT_EQ(loop->music_file, piece("a"));
-  EXPECT_LT(Mix_GetMusicPosition(loop->music), position);
   EXPECT_EQ(Mix_PlayingMusic(), 1);
 }
 
@@ -200,10 +186,8 @@ TEST_F(loop_music_test, queued_piece_waits_for_the_current_one_to_end)
   Mix_Music *music = loop->music;
   set(LOOP_MUSIC_QUEUE | LOOP_MUSIC_FADE_IN | LOOP_MUSIC_REPEAT, "b");
   EXPECT_EQ(loop->music, music);
-  EXPECT_EQ(loop->music_file, piece("short"));
   EXPECT_EQ(loop->next_file, piece("b"));
   EXPECT_EQ(loop->next_flags, uint32_t(LOOP_MUSIC_FADE_IN | LOOP_MUSIC_REPEAT));
-
   // The short piece runs out on the audio thread, whose hook starts "b".
   ASSERT_TRUE(wait_for([this, music] { return loop->music != music; }));
   EXPECT_EQ(loop->music_file, piece("b"));
@@ -214,36 +198,20 @@ TEST_F(loop_music_test, queued_piece_waits_for_the_current_one_to_end)
   EXPECT_EQ(Mix_FadingMusic(), MIX_FADING_IN);
 }
 
-TEST_F(loop_music_test, later_queued_name_replaces_the_earlier_one)
+TEST_F(loop_music_test, a_later_queued_name_replaces_the_earlier_and_wins_over_repetition)
 {
-  set(0, "a");
+  set(LOOP_MUSIC_QUEUE, "b");  // nothing loaded: starts at once, flags as passed
+  EXPECT_EQ(loop->music_file, piece("b"));
+  EXPECT_EQ(loop->music_flags, uint32_t(LOOP_MUSIC_QUEUE));
+  EXPECT_EQ(loop->next_file, nullptr);
+  set(LOOP_MUSIC_REPEAT, "a");
   set(LOOP_MUSIC_QUEUE, "b");
   set(LOOP_MUSIC_QUEUE | LOOP_MUSIC_REPEAT, "c");
   EXPECT_EQ(loop->next_file, piece("c"));
-  EXPECT_EQ(loop->next_flags, uint32_t(LOOP_MUSIC_REPEAT));
   EXPECT_EQ(loop->music_file, piece("a"));
   Mix_HaltMusic();
   EXPECT_EQ(loop->music_file, piece("c"));
   EXPECT_EQ(loop->music_flags, uint32_t(LOOP_MUSIC_REPEAT));
-  EXPECT_EQ(Mix_PlayingMusic(), 1);
-}
-
-TEST_F(loop_music_test, queued_piece_wins_over_repetition)
-{
-  set(LOOP_MUSIC_REPEAT, "a");
-  set(LOOP_MUSIC_QUEUE, "b");
-  Mix_HaltMusic();
-  EXPECT_EQ(loop->music_file, piece("b"));
-  EXPECT_EQ(loop->music_flags, 0u);
-  EXPECT_EQ(Mix_PlayingMusic(), 1);
-}
-
-TEST_F(loop_music_test, queue_with_nothing_loaded_starts_at_once)
-{
-  set(LOOP_MUSIC_QUEUE, "b");
-  EXPECT_EQ(loop->music_file, piece("b"));
-  EXPECT_EQ(loop->music_flags, uint32_t(LOOP_MUSIC_QUEUE)) << "stored as passed";
-  EXPECT_EQ(loop->next_file, nullptr);
   EXPECT_EQ(Mix_PlayingMusic(), 1);
 }
 
@@ -254,13 +222,11 @@ TEST_F(loop_music_test, replacing_a_piece_drops_the_queue_before_halting)
   set(LOOP_MUSIC_REPEAT, "a");
   set(LOOP_MUSIC_QUEUE, "missing");
   set(0, "c");
-  // The halt ran the hook once, and it found no queue.
   EXPECT_EQ(hook_calls, 1);
   EXPECT_EQ(loop->music_file, piece("c"));
   EXPECT_EQ(loop->music_flags, 0u);
   EXPECT_EQ(loop->next_file, nullptr);
   EXPECT_EQ(loop->next_flags, 0u);
-  EXPECT_EQ(Mix_PlayingMusic(), 1);
   // "c" is what plays: its end does not bring back the repeating "a".
   Mix_HaltMusic();
   EXPECT_EQ(Mix_PlayingMusic(), 0);
@@ -268,6 +234,9 @@ TEST_F(loop_music_test, replacing_a_piece_drops_the_queue_before_halting)
 
 TEST_F(loop_music_test, optional_file_that_fails_changes_nothing_and_says_nothing)
 {
+  set(LOOP_MUSIC_OPTIONAL, "missing");
+  EXPECT_EQ(loop->music, nullptr);
+  EXPECT_EQ(loop->music_file, nullptr);
   set(LOOP_MUSIC_REPEAT, "a");
   set(LOOP_MUSIC_QUEUE | LOOP_MUSIC_FADE_IN, "b");
   Mix_Music *music = loop->music;
@@ -283,41 +252,16 @@ TEST_F(loop_music_test, optional_file_that_fails_changes_nothing_and_says_nothin
   EXPECT_EQ(hook_calls, 0);
 }
 
-TEST_F(loop_music_test, optional_file_that_fails_with_nothing_loaded)
-{
-  set(LOOP_MUSIC_OPTIONAL, "missing");
-  EXPECT_EQ(loop->music, nullptr);
-  EXPECT_EQ(loop->music_file, nullptr);
-  EXPECT_EQ(Mix_PlayingMusic(), 0);
-}
-
-TEST_F(loop_music_test, pause_and_resume_the_music_channel)
-{
-  set(0, "a");
-  loop_music_pause();
-  EXPECT_EQ(Mix_PausedMusic(), 1);
-  loop_music_resume();
-  EXPECT_EQ(Mix_PausedMusic(), 0);
-}
-
-TEST_F(loop_music_test, missing_file_is_fatal_with_sdl_reason)
+TEST_F(loop_music_test, failures_are_fatal_with_their_messages)
 {
   EXPECT_EXIT(set(0, "missing"), testing::ExitedWithCode(1),
               "^Fatal error: Unable to load music \"[^\"]+/missing\\.wav\", reason: \"Couldn't open .+\"\n$");
-}
-
-TEST_F(loop_music_test, piece_that_cannot_start_is_fatal)
-{
   EXPECT_EXIT(
       {
         Mix_CloseAudio();
         set(0, "a");
       },
       testing::ExitedWithCode(1), "^Fatal error: Unable to play music\n$");
-}
-
-TEST_F(loop_music_test, repetition_that_cannot_start_is_fatal)
-{
   EXPECT_EXIT(
       {
         set(LOOP_MUSIC_REPEAT, "a");

@@ -107,6 +107,7 @@ def main():
         else:
             xdotool("windowactivate", "--sync", win)
             warm_rss = None
+            warm_frames = 0
             samples = []
             held = None
             t_end = time.monotonic() + args.seconds
@@ -125,6 +126,7 @@ def main():
                     elapsed = time.monotonic() - (t_end - args.seconds)
                     if warm_rss is None and elapsed >= args.warmup:
                         warm_rss = rss_kib(run.proc.pid)
+                        warm_frames = run.frames()
                     if warm_rss is not None:
                         samples.append(rss_kib(run.proc.pid))
                 if not args.soak and caught >= args.caught:
@@ -157,6 +159,13 @@ def main():
                 print(f"resident memory: {warm_rss / 1024:.1f} MiB after {args.warmup:.0f} s warm-up, "
                       f"{end_rss / 1024:.1f} MiB at the end (growth {growth} KiB, "
                       f"max {max(samples) / 1024:.1f} MiB)")
+                # Zink on lavapipe keeps a few hundred bytes of heap per
+                # presented frame (Mesa 22.3), so growth that scales with the
+                # frames rather than the games lost points at the driver.
+                shown = frames - warm_frames
+                if shown > 0:
+                    print(f"growth per frame presented after the warm-up: "
+                          f"{growth * 1024 / shown:.0f} bytes over {shown} frames")
                 if growth >= 1024:
                     problems.append(f"resident memory grew by {growth} KiB after warm-up")
     finally:

@@ -1,6 +1,7 @@
 #include "gl-fixture.hpp"
 
 #include <glad/gl.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -90,6 +91,22 @@ tableau_t *gl_test_root(float alpha)
   const tableau_conf_t conf = {.parent = NULL, .layer = 0, .name = "test-root", .alpha = alpha,
                                .active = 1, .locked = 0, .dirty = 1};
   return tableau_new(&conf, NULL, NULL);
+}
+
+tableau_conf_t gl_test_conf(tableau_t *parent, const char *name, float alpha)
+{
+  return tableau_conf_t{.parent = parent, .layer = 0, .name = name, .alpha = alpha, .active = 1,
+                        .locked = 0, .dirty = 0};
+}
+
+void gl_test_expect_rgba(const uint8_t *p, int r, int g, int b, int a, int tolerance)
+{
+  EXPECT_NEAR(p[0], r, tolerance);
+  EXPECT_NEAR(p[1], g, tolerance);
+  EXPECT_NEAR(p[2], b, tolerance);
+  if (a >= 0) {
+    EXPECT_NEAR(p[3], a, tolerance);
+  }
 }
 
 gl_test_frame_t gl_test_read(void)

@@ -14,6 +14,7 @@
 
 constexpr int GL_TEST_WIDTH = 1280;
 constexpr int GL_TEST_HEIGHT = 768;
+inline constexpr float GL_TEST_IDENTITY[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 // Context 1 of the test loop: counts what the loop calls on it.
 struct gl_test_probe_t {
@@ -29,6 +30,8 @@ loop_t *gl_test_loop(void);
 fever_t *gl_test_fever(void);
 // A free-standing root (no clear node) for drawing tests; freed by the caller.
 tableau_t *gl_test_root(float alpha);
+// The record of an active, clean node on layer 0 of parent.
+tableau_conf_t gl_test_conf(tableau_t *parent, const char *name, float alpha = 1.f);
 
 // The whole frame as RGBA, top row first.
 struct gl_test_frame_t {
@@ -38,6 +41,9 @@ struct gl_test_frame_t {
   const uint8_t *at(int x, int y_from_top) const { return &rgba[(size_t(y_from_top) * width + x) * 4]; }
 };
 gl_test_frame_t gl_test_read(void);
+
+// Expect a pixel's colour (and its alpha unless a < 0) within tolerance.
+void gl_test_expect_rgba(const uint8_t *p, int r, int g, int b, int a, int tolerance = 1);
 
 // Clear the frame to an opaque colour.
 void gl_test_clear(float r, float g, float b, float a);

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,43 +28,11 @@ const uint8_t *fake_keyboard(void)
   return harness_keys;
 }
 
-// A short mono 16-bit tone; each effect gets its own pitch so that the four
-// chunks are distinct files.
-void write_wav(const std::string &path, int freq)
+// The build's own rendering of an asset, linked into the working directory.
+void provide(const std::string &dir, const char *name)
 {
-  const int rate = 44100, n = rate / 20;
-  FILE *f = fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr) << path;
-  auto u32 = [f](uint32_t v) { fwrite(&v, 4, 1, f); };
-  auto u16 = [f](uint16_t v) { fwrite(&v, 2, 1, f); };
-  fwrite("RIFF", 1, 4, f);
-  u32(36 + n * 2);
-  fwrite("WAVEfmt ", 1, 8, f);
-  u32(16);
-  u16(1);
-  u16(1);
-  u32(rate);
-  u32(rate * 2);
-  u16(2);
-  u16(16);
-  fwrite("data", 1, 4, f);
-  u32(n * 2);
-  for (int i = 0; i < n; i++)
-    u16((uint16_t)(int16_t)(8000 * sin(2 * M_PI * freq * i / rate)));
-  fclose(f);
-}
-
-void provide_music(const std::string &dir, const char *name)
-{
-  std::string built = std::string(ORB_ASSETS_DIR) + "/" + name;
-  std::string here = dir + "/" + name;
-  if (access(built.c_str(), R_OK) == 0) {
-    ASSERT_EQ(symlink(built.c_str(), here.c_str()), 0) << here;
-    return;
-  }
-  // Without the build's assets, any piece that SDL_mixer plays will do.
-  std::string cmd = "sox -q -n -r 44100 -c 2 '" + here + "' synth 1 sine 330";
-  ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
+  std::string built = std::string(ORB_ASSETS_DIR) + "/" + name, here = dir + "/" + name;
+  ASSERT_EQ(symlink(built.c_str(), here.c_str()), 0) << here;
 }
 
 }  // namespace
@@ -80,14 +47,11 @@ loop_t *harness_start(bool sfx)
   EXPECT_NE(dir, nullptr);
   std::string assets = std::string(dir) + "/assets";
   EXPECT_EQ(mkdir(assets.c_str(), 0700), 0);
-  provide_music(assets, "quietmoth.ogg");
-  provide_music(assets, "game.ogg");
-  if (sfx) {
-    write_wav(assets + "/baby-infected.wav", 300);
-    write_wav(assets + "/baby-held.wav", 500);
-    write_wav(assets + "/baby-rescued.wav", 700);
-    write_wav(assets + "/adult-infected.wav", 900);
-  }
+  for (const char *name : {"quietmoth.ogg", "game.ogg"})
+    provide(assets, name);
+  if (sfx)
+    for (const char *name : {"baby-infected.wav", "baby-held.wav", "baby-rescued.wav", "adult-infected.wav"})
+      provide(assets, name);
   EXPECT_EQ(chdir(dir), 0);
 
   loop_clock = fake_clock;

@@ -1,9 +1,8 @@
 // harness: the real application started in-process for the game suites.
 //
 // harness_start() runs loop_startup with the real context table in a fresh
-// working directory whose "assets" hold the build's music and four short
-// WAV effects of the suite's own, with SDL's offscreen video and dummy audio
-// drivers, the framework's clock replaced by harness_now and the game's
+// working directory whose "assets" link to the build's music and effects,
+// with SDL's offscreen video and dummy audio drivers, the framework's clock replaced by harness_now and the game's
 // keyboard seam pointed at harness_keys. Every test process starts it once.
 #pragma once
 
@@ -19,7 +18,7 @@
 extern uint32_t harness_now;                   // what loop_clock returns (ms)
 extern uint8_t harness_keys[SDL_NUM_SCANCODES]; // what the game reads as the keyboard
 
-// Start the application (context 0 current); sfx: write the four effects.
+// Start the application (context 0 current); sfx: provide the four effects.
 loop_t *harness_start(bool sfx = true);
 // Start it and enter the game directly (context 2), as the logo screen would.
 game_t *harness_game(loop_t **loop_out = nullptr);

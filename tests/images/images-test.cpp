@@ -48,10 +48,7 @@ const unsigned char *pixel(const image_case_t &img, unsigned x, unsigned y)
     return image_pixels(img.record) + (size_t(y) * img.width + x) * IMAGE_BPP;
 }
 
-unsigned alpha(const image_case_t &img, unsigned x, unsigned y)
-{
-    return pixel(img, x, y)[3];
-}
+unsigned alpha(const image_case_t &img, unsigned x, unsigned y) { return pixel(img, x, y)[3]; }
 
 // Rec. 601 luma, good enough to tell an outline from a fill.
 unsigned luma(const unsigned char *p)
@@ -70,56 +67,25 @@ double opaque_share(const image_case_t &img, unsigned x0, unsigned y0, unsigned 
     return double(drawn) / (double(x1 - x0) * (y1 - y0));
 }
 
-double opaque_share(const image_case_t &img)
-{
-    return opaque_share(img, 0, 0, img.width, img.height);
-}
+double opaque_share(const image_case_t &img) { return opaque_share(img, 0, 0, img.width, img.height); }
 
-const image_case_t &digit(unsigned d)
-{
-    return IMAGES[5 + d];
-}
+const image_case_t &digit(unsigned d) { return IMAGES[5 + d]; }
 
 } // namespace
 
-TEST(images_record, header_holds_the_size_the_drawing_code_assumes)
+TEST(images_record, header_size_trailing_nul_and_alignment)
 {
     for (const image_case_t &img : IMAGES) {
         SCOPED_TRACE(img.name);
         EXPECT_EQ(u32_le(img.record + 0), img.width);
         EXPECT_EQ(u32_le(img.record + 4), img.height);
         EXPECT_EQ(u32_le(img.record + 8), IMAGE_BPP);
-    }
-}
-
-TEST(images_record, size_covers_header_pixels_and_trailing_nul)
-{
-    for (const image_case_t &img : IMAGES) {
-        SCOPED_TRACE(img.name);
         const uint64_t want = IMAGE_HEADER_SIZE + uint64_t(img.width) * img.height * IMAGE_BPP + 1;
         ASSERT_EQ(*img.size, want);
         EXPECT_EQ(img.record[want - 1], 0);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(img.record) % 32, 0u);
     }
     EXPECT_EQ(image_digit_0_size, 12u + 184u * 288u * 4u + 1u);
-}
-
-TEST(images_record, records_are_32_byte_aligned_and_disjoint)
-{
-    for (const image_case_t &img : IMAGES) {
-        SCOPED_TRACE(img.name);
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(img.record) % 32, 0u);
-        for (const image_case_t &other : IMAGES) {
-            if (&other == &img)
-                continue;
-            const uintptr_t a = reinterpret_cast<uintptr_t>(img.record);
-            const uintptr_t b = reinterpret_cast<uintptr_t>(other.record);
-            EXPECT_TRUE(a + *img.size <= b || b + *other.size <= a) << "overlaps " << other.name;
-        }
-    }
-}
-
-TEST(images_record, accessors_point_at_the_records)
-{
     EXPECT_EQ(image_pixels(image_tv), image_tv + 12);
     for (unsigned d = 0; d < 10; d++)
         EXPECT_EQ(IMAGE_DIGITS[d], digit(d).record) << d;
@@ -142,44 +108,27 @@ TEST(images_record, outermost_pixels_are_transparent)
     }
 }
 
-TEST(images_sprite, corners_are_transparent)
+TEST(images_sprite, corners_clear_a_fair_fill_and_dark_outlines)
 {
-    // Sprites are round shapes in square frames; a filled corner would show
-    // the frame as a box over the plasma.
     for (const image_case_t &img : IMAGES) {
         if (!img.sprite)
             continue;
         SCOPED_TRACE(img.name);
+        // Round shapes in square frames: a filled corner would show the
+        // frame as a box over the plasma.
         const unsigned bx = img.width / 10, by = img.height / 10;
         EXPECT_EQ(opaque_share(img, 0, 0, bx, by), 0.0);
         EXPECT_EQ(opaque_share(img, img.width - bx, 0, img.width, by), 0.0);
         EXPECT_EQ(opaque_share(img, 0, img.height - by, bx, img.height), 0.0);
         EXPECT_EQ(opaque_share(img, img.width - bx, img.height - by, img.width, img.height), 0.0);
-    }
-}
-
-TEST(images_sprite, pictures_fill_a_fair_share_of_their_frame)
-{
-    // The collision boxes are the image frames; a sprite drawn much smaller
-    // than its frame would make hits look unfair.
-    for (const image_case_t &img : IMAGES) {
-        if (!img.sprite || img.width == IMAGE_DIGIT_WIDTH)
-            continue;
-        SCOPED_TRACE(img.name);
-        const double share = opaque_share(img);
-        EXPECT_GT(share, 0.25);
-        EXPECT_LT(share, 0.95);
-    }
-}
-
-TEST(images_sprite, edges_of_the_drawn_area_are_dark_outlines)
-{
-    // Over the colourful plasma only a dark rim keeps a sprite readable:
-    // the opaque pixels that touch transparency must be dark.
-    for (const image_case_t &img : IMAGES) {
-        if (!img.sprite)
-            continue;
-        SCOPED_TRACE(img.name);
+        // The collision boxes are the frames; a much smaller picture would
+        // make hits look unfair.
+        if (img.width != IMAGE_DIGIT_WIDTH) {
+            EXPECT_GT(opaque_share(img), 0.25);
+            EXPECT_LT(opaque_share(img), 0.95);
+        }
+        // Over the plasma only a dark rim keeps a sprite readable: opaque
+        // pixels that touch transparency must be dark.
         unsigned rim = 0, dark = 0;
         for (unsigned y = 1; y + 1 < img.height; y++)
             for (unsigned x = 1; x + 1 < img.width; x++) {
@@ -212,7 +161,7 @@ TEST(images_logo, shows_light_shapes_with_straight_alpha)
     EXPECT_GT(straight, 100u);
 }
 
-TEST(images_digit, each_digit_is_light_on_a_dark_outline)
+TEST(images_digit, digits_are_light_distinct_upright_and_unmirrored)
 {
     for (unsigned d = 0; d < 10; d++) {
         const image_case_t &img = digit(d);
@@ -229,16 +178,10 @@ TEST(images_digit, each_digit_is_light_on_a_dark_outline)
                 light += luma(pixel(img, x, y)) > 200;
             }
         EXPECT_GT(double(light) / opaque, 0.25) << light << " of " << opaque;
-    }
-}
-
-TEST(images_digit, no_two_digits_look_alike)
-{
-    // Compare the drawn masks: two digits must differ in a good part of
-    // their drawn area, not only in a few pixels.
-    for (unsigned a = 0; a < 10; a++)
-        for (unsigned b = a + 1; b < 10; b++) {
-            const image_case_t &da = digit(a), &db = digit(b);
+        // Two digits' drawn masks must differ in a good part of their drawn
+        // area, not only in a few pixels.
+        for (unsigned b = d + 1; b < 10; b++) {
+            const image_case_t &da = img, &db = digit(b);
             unsigned differ = 0, drawn = 0;
             for (unsigned y = 0; y < IMAGE_DIGIT_HEIGHT; y++)
                 for (unsigned x = 0; x < IMAGE_DIGIT_WIDTH; x++) {
@@ -246,12 +189,9 @@ TEST(images_digit, no_two_digits_look_alike)
                     differ += in_a != in_b;
                     drawn += in_a || in_b;
                 }
-            EXPECT_GT(double(differ) / drawn, 0.15) << a << " vs " << b;
+            EXPECT_GT(double(differ) / drawn, 0.15) << "vs " << b;
         }
-}
-
-TEST(images_digit, digits_are_upright_and_unmirrored)
-{
+    }
     constexpr unsigned W = IMAGE_DIGIT_WIDTH, H = IMAGE_DIGIT_HEIGHT;
     // 7: a bar across the top, the stroke ending left of centre at the bottom.
     const image_case_t &seven = digit(7);

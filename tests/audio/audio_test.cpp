@@ -7,6 +7,8 @@
 
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
@@ -14,11 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -72,44 +73,21 @@ sound_t read_ogg(const std::string &path) {
   return s;
 }
 
-uint32_t le32(const std::string &b, size_t at) {
-  return uint32_t((unsigned char)b[at]) | uint32_t((unsigned char)b[at + 1]) << 8 |
-         uint32_t((unsigned char)b[at + 2]) << 16 | uint32_t((unsigned char)b[at + 3]) << 24;
-}
-
-uint16_t le16(const std::string &b, size_t at) {
-  return uint16_t((unsigned char)b[at] | (unsigned char)b[at + 1] << 8);
-}
-
-// Reads the header fields the game's mixer depends on, straight from the bytes.
+// Decoded by SDL itself, as the game's mixer will; it refuses a damaged header.
 sound_t read_wav(const std::string &path) {
   sound_t s;
-  std::string b = slurp(path);
-  if (b.size() < 44 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) {
-    ADD_FAILURE() << path << " is not a RIFF WAVE file";
+  SDL_AudioSpec have;
+  Uint8 *buf = nullptr;
+  Uint32 len = 0;
+  if (!SDL_LoadWAV(path.c_str(), &have, &buf, &len)) {
+    ADD_FAILURE() << path << ": " << SDL_GetError();
     return s;
   }
-  EXPECT_EQ(le32(b, 4), b.size() - 8) << path;
-  size_t at = 12;
-  int bits = 0;
-  while (at + 8 <= b.size()) {
-    std::string id = b.substr(at, 4);
-    uint32_t size = le32(b, at + 4);
-    if (id == "fmt ") {
-      EXPECT_EQ(le16(b, at + 8), 1) << path << " is not PCM";
-      s.channels = le16(b, at + 10);
-      s.rate = int(le32(b, at + 12));
-      EXPECT_EQ(le32(b, at + 16), uint32_t(s.rate * s.channels * 2)) << path;
-      EXPECT_EQ(le16(b, at + 20), s.channels * 2) << path;
-      bits = le16(b, at + 22);
-    } else if (id == "data") {
-      EXPECT_LE(at + 8 + size, b.size()) << path << ": data chunk runs past the end";
-      for (size_t i = at + 8; i + 1 < at + 8 + size && i + 1 < b.size(); i += 2)
-        s.pcm.push_back(float(int16_t(le16(b, i))) / 32768.0f);
-    }
-    at += 8 + size + (size & 1);
-  }
-  EXPECT_EQ(bits, 16) << path;
+  EXPECT_EQ(have.format, AUDIO_S16LSB) << path;
+  s.rate = have.freq;
+  s.channels = have.channels;
+  for (Uint32 i = 0; i + 1 < len; i += 2) s.pcm.push_back(float(int16_t(buf[i] | buf[i + 1] << 8)) / 32768.0f);
+  SDL_FreeWAV(buf);
   return s;
 }
 
@@ -145,13 +123,6 @@ int run(const std::string &command, std::string *output) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) output->append(buf, n);
   int status = pclose(p);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string temp_dir() {
-  char templ[] = "/tmp/orb-audio-XXXXXX";
-  const char *dir = mkdtemp(templ);
-  EXPECT_NE(dir, nullptr);
-  return dir ? dir : "/tmp";
 }
 
 std::string synth(const std::string &score, const std::string &out, int *status) {
@@ -257,43 +228,52 @@ TEST(audio_effects, effects_are_short_clean_distinct_and_above_the_music) {
   }
 }
 
-TEST(audio_synth, two_runs_write_identical_files) {
-  std::string a = temp_dir(), b = temp_dir();
+// Each synth test works in a directory of its own, removed afterwards.
+class audio_synth : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/orb-audio-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    dir = templ;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::string write(const char *name, const std::string &text) {
+    std::ofstream(dir + "/" + name) << text;
+    return dir + "/" + name;
+  }
+  std::string dir;
+};
+
+TEST_F(audio_synth, two_runs_write_identical_files_equal_to_the_built_assets) {
   const char *const pieces[][2] = {{"game.score", "game.ogg"}, {"baby-rescued.score", "baby-rescued.wav"}};
   for (const auto &piece : pieces) {
-    std::string score = std::string(ORB_AUDIO_SOURCE_DIR) + "/" + piece[0];
-    int status_a = -1, status_b = -1;
-    std::string out_a = synth(score, a + "/" + piece[1], &status_a);
-    std::string out_b = synth(score, b + "/" + piece[1], &status_b);
-    ASSERT_EQ(status_a, 0) << out_a;
-    ASSERT_EQ(status_b, 0) << out_b;
-    std::string bytes_a = slurp(a + "/" + piece[1]);
-    EXPECT_FALSE(bytes_a.empty());
-    EXPECT_TRUE(bytes_a == slurp(b + "/" + piece[1])) << piece[1] << " differs between two runs";
-    // The build rendered the same score with the same tool.
-    EXPECT_TRUE(bytes_a == slurp(asset(piece[1]))) << piece[1] << " differs from the built asset";
-    unlink((a + "/" + piece[1]).c_str());
-    unlink((b + "/" + piece[1]).c_str());
+    std::string score = std::string(ORB_AUDIO_SOURCE_DIR) + "/" + piece[0], out[2];
+    for (int run = 0; run < 2; run++) {
+      int status = -1;
+      // Same name in another directory: the name may go into the file.
+      std::filesystem::create_directory(dir + "/" + std::to_string(run));
+      out[run] = dir + "/" + std::to_string(run) + "/" + piece[1];
+      std::string output = synth(score, out[run], &status);
+      ASSERT_EQ(status, 0) << output;
+    }
+    std::string bytes = slurp(out[0]);
+    EXPECT_FALSE(bytes.empty());
+    EXPECT_TRUE(bytes == slurp(out[1])) << piece[1] << " differs between two runs";
+    EXPECT_TRUE(bytes == slurp(asset(piece[1]))) << piece[1] << " differs from the built asset";
   }
-  rmdir(a.c_str());
-  rmdir(b.c_str());
 }
 
-TEST(audio_synth, loop_tails_wrap_round_to_the_start) {
+TEST_F(audio_synth, loop_tails_wrap_round_to_the_start) {
   // A note held across the end of a loop must go on sounding at the start,
   // as it will when the piece is played again.
-  std::string dir = temp_dir();
-  std::string score = dir + "/held.score", out = dir + "/held.wav";
-  {
-    std::ofstream f(score);
-    f << "tempo 120\nlength 4\nloop\n"
-         "instrument tone\n  osc sine\n  envelope 0.01 0.1 1 0.3\n  gate 1\nend\n"
-         "track tone\n  r:3 a3:2 end\n";
-  }
+  std::string score = write("held.score",
+                            "tempo 120\nlength 4\nloop\n"
+                            "instrument tone\n  osc sine\n  envelope 0.01 0.1 1 0.3\n  gate 1\nend\n"
+                            "track tone\n  r:3 a3:2 end\n");
   int status = -1;
-  std::string output = synth(score, out, &status);
+  std::string output = synth(score, dir + "/held.wav", &status);
   ASSERT_EQ(status, 0) << output;
-  sound_t s = read_wav(out);
+  sound_t s = read_wav(dir + "/held.wav");
   ASSERT_EQ(s.frames(), 2 * 44100);
   long n = s.frames();
   double end_level = rms(s, n - ms(s, 20), n), start_level = rms(s, 0, ms(s, 20));
@@ -302,21 +282,10 @@ TEST(audio_synth, loop_tails_wrap_round_to_the_start) {
   // A 220 Hz sine moves at most 2 pi 220 / 44100 of its amplitude per sample.
   double max_step = 2.0 * M_PI * 220.0 / 44100.0 * peak(s) * 1.05 + 2.0 / 32768.0;
   for (int ch = 0; ch < s.channels; ch++) EXPECT_LE(std::fabs(s.at(0, ch) - s.at(n - 1, ch)), max_step);
-  unlink(out.c_str());
-  unlink(score.c_str());
-  rmdir(dir.c_str());
 }
 
-TEST(audio_synth, broken_scores_fail_naming_the_line) {
-  std::string dir = temp_dir();
-  std::string score = dir + "/broken.score";
-  std::string out = dir + "/broken.wav";
-  const char *const header =
-      "tempo 120\n"
-      "instrument tone\n"
-      "  osc sine\n"
-      "  envelope 0.01 0.1 0.5 0.2\n"
-      "end\n";
+TEST_F(audio_synth, broken_scores_fail_naming_the_line) {
+  const std::string header = "tempo 120\ninstrument tone\n  osc sine\n  envelope 0.01 0.1 0.5 0.2\nend\n";
   struct {
     const char *body;  // from line 6 on
     int line;          // the line the message must name
@@ -327,21 +296,16 @@ TEST(audio_synth, broken_scores_fail_naming_the_line) {
       {"length 2\ntrack tone\n  c4:1 c4:1 end\n", 8},  // the second note rings past the end
       {"track tone\n  [c4 d4 end\n", 7},               // repeat never closed
   };
+  std::string out = dir + "/broken.wav";
   for (const auto &c : cases) {
-    {
-      std::ofstream f(score);
-      f << header << c.body;
-    }
+    std::string score = write("broken.score", header + c.body);
     int status = -1;
     std::string output = synth(score, out, &status);
     EXPECT_EQ(status, 1) << c.body;
     std::string where = "Fatal error: " + score + ":" + std::to_string(c.line) + ": ";
     EXPECT_NE(output.find(where), std::string::npos) << "expected \"" << where << "\" for:\n" << c.body << "got: " << output;
     EXPECT_NE(access(out.c_str(), F_OK), 0) << "a broken score still wrote a file";
-    unlink(out.c_str());
   }
-  unlink(score.c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace

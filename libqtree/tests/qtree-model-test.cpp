@@ -168,7 +168,8 @@ struct config_t {
 
 void run_model(const config_t &c, unsigned seed) {
   SCOPED_TRACE(c.name);
-  model_t m{qtree_new(&c.root, c.max_objects, c.max_depth, c.max_asip), c.root, std::mt19937(seed)};
+  model_t m{qtree_new(&c.root, c.max_objects, c.max_depth, c.max_asip), c.root,
+            std::mt19937(seed), {}, 0};
   ASSERT_NE(m.q, nullptr);
   for (int step = 1; step <= 3000 && !::testing::Test::HasFatalFailure(); step++) {
     int r = m.pick(100);

@@ -68,14 +68,7 @@ std::vector<std::string> names(char slot) {
 tableau_t *make(tableau_t *parent, int layer, const char *name, float alpha = 1.0f,
                 unsigned active = 1, unsigned locked = 0, unsigned dirty = 0,
                 const tableau_ops_t *ops = &recording_ops, void *object = nullptr) {
-  tableau_conf_t conf = {};
-  conf.parent = parent;
-  conf.layer = layer;
-  conf.name = name;
-  conf.alpha = alpha;
-  conf.active = active;
-  conf.locked = locked;
-  conf.dirty = dirty;
+  const tableau_conf_t conf = {parent, layer, name, alpha, active, locked, dirty};
   tableau_t *t = tableau_new(&conf, ops, object);
   EXPECT_NE(t, nullptr);
   return t;

@@ -276,9 +276,7 @@ std::string attach_plain_joystick(void)
   // the database like a real one.
   SDL_VirtualJoystickDesc desc = {};
   desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-  desc.type = SDL_JOYSTICK_TYPE_UNKNOWN;
-  desc.naxes = 2;
-  desc.nbuttons = 2;
+  desc.naxes = desc.nbuttons = 2;
   desc.vendor_id = 0x1234;
   desc.product_id = 0x5678;
   desc.name = "Loop Test Pad";

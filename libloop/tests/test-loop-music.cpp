@@ -22,25 +22,16 @@ std::atomic<int> hook_calls;
 // 16-bit stereo PCM at 44100 Hz: a square wave, ms milliseconds long.
 void write_wav(const std::string &path, unsigned ms)
 {
+  const uint32_t frames = 44100u * ms / 1000, size = frames * 4;
+  const uint32_t header[11] = {0x46464952, 36 + size, 0x45564157, 0x20746d66, 16, 0x00020001,
+                               44100, 44100 * 4, 0x00100004, 0x61746164, size};  // "RIFF" .. "data"
   FILE *file = fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr);
-  const uint32_t frames = 44100u * ms / 1000, size = frames * 4;
-  auto u32 = [file](uint32_t v) { fwrite(&v, 4, 1, file); };
-  auto u16 = [file](uint16_t v) { fwrite(&v, 2, 1, file); };
-  fwrite("RIFF", 1, 4, file);
-  u32(36 + size);
-  fwrite("WAVEfmt ", 1, 8, file);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(44100);
-  u32(44100 * 4);
-  u16(4);
-  u16(16);
-  fwrite("data", 1, 4, file);
-  u32(size);
-  for (uint32_t i = 0; i < frames * 2; i++)
-    u16((i / 100) % 2 ? 3000 : uint16_t(-3000));
+  fwrite(header, 4, 11, file);
+  for (uint32_t i = 0; i < frames * 2; i++) {
+    const int16_t sample = (i / 100) % 2 ? 3000 : -3000;
+    fwrite(&sample, 2, 1, file);
+  }
   fclose(file);
 }
 

@@ -14,8 +14,8 @@ namespace {
 
 Mix_Chunk *load(const char *file)
 {
-  // Mix_LoadWAV_RW takes a null stream and reports it as an error, which is
-  // just what a missing file should come to: a silent effect.
+  // A missing or unreadable file leaves its effect silent, without a word:
+  // the game plays on without it.
   SDL_RWops *rw = SDL_RWFromFile(file, "rb");
   if (!rw)
     return nullptr;

@@ -29,14 +29,6 @@ struct block_t {
 constexpr uint32_t CHUNK_SIZES[] = {1, 8192, 8193, 16384, 20000};
 constexpr size_t LIVE_MAX = 2048;
 
-#define CHECK(expr)                                                                  \
-  do {                                                                               \
-    if (!(expr)) {                                                                   \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #expr);      \
-      abort();                                                                       \
-    }                                                                                \
-  } while (0)
-
 chunk_t *chunk_of(const uint8_t *ptr) {
   chunk_t *chunk;
   memcpy(&chunk, ptr - 8, sizeof chunk);

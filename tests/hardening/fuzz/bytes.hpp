@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 struct bytes_t {
@@ -25,3 +27,13 @@ inline uint16_t bytes_u16(bytes_t *in) {
 
 // Whether any input is left to decide another operation.
 inline bool bytes_more(const bytes_t *in) { return in->pos < in->size; }
+
+// A model or invariant check of the fuzz targets. Unlike assert it names the
+// target's own check, so a crash tells the library's assertions from ours.
+#define CHECK(expr)                                                                  \
+  do {                                                                               \
+    if (!(expr)) {                                                                   \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #expr);      \
+      abort();                                                                       \
+    }                                                                                \
+  } while (0)

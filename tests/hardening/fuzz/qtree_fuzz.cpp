@@ -18,14 +18,6 @@
 
 namespace {
 
-#define CHECK(expr)                                                                  \
-  do {                                                                               \
-    if (!(expr)) {                                                                   \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #expr);      \
-      abort();                                                                       \
-    }                                                                                \
-  } while (0)
-
 constexpr size_t SLOTS = 160;
 
 struct model_t {

@@ -16,14 +16,6 @@
 
 namespace {
 
-#define CHECK(expr)                                                                  \
-  do {                                                                               \
-    if (!(expr)) {                                                                   \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #expr);      \
-      abort();                                                                       \
-    }                                                                                \
-  } while (0)
-
 constexpr size_t NODES_MAX = 192;
 constexpr const char *NAMES[] = {"a", "b", "fever", "", "sixteen-chars-ab", "sixteen-chars-abXY"};
 constexpr float ALPHAS[] = {1.0f, 0.5f, 0.0f, 0.3f, 2.0f, -1.0f, 0.99f, 1e-20f};

@@ -19,7 +19,9 @@ tex_t *digit_texs[10];
 tableau_t *digit_node_new(const tableau_conf_t *conf, unsigned digit, const float *model_x)
 {
   assert(digit < 10);
-  if (!digit_texs[digit])
+  if (!digit_texs[digit]) {
     digit_texs[digit] = tex_new(DIGIT_WIDTH, DIGIT_HEIGHT, image_pixels(IMAGE_DIGITS[digit]));
+    image_release(IMAGE_DIGITS[digit], DIGIT_WIDTH, DIGIT_HEIGHT);
+  }
   return tex_node_new_tex(conf, digit_texs[digit], model_x);
 }

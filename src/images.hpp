@@ -18,6 +18,7 @@
 // there for tools and tests, the program does not read them.
 //
 // Does NOT: decode, copy, scale or upload anything; that is src/tex's job.
+// image_release only tells the kernel that a record's pages may go.
 #pragma once
 
 #include <cstdint>
@@ -87,3 +88,11 @@ inline const unsigned char *image_pixels(const unsigned char *image)
 {
     return image + IMAGE_HEADER_SIZE;
 }
+
+// Gives back the resident pages of a record's pixels once GL holds its own
+// copy. The records are read-only file pages of the executable, so nothing
+// is lost: reading the pixels again (a test, a second upload) pages them back
+// in from the file. Pages the record shares with its neighbours stay. Without
+// this the pictures would stay resident twice for the whole run, once here
+// and once in the driver. Failure is harmless and ignored.
+void image_release(const unsigned char *image, unsigned width, unsigned height);

@@ -26,6 +26,7 @@ quietmoth_t *quietmoth_init(loop_t *loop, int, char **)
                                      image_pixels(image_logo), quietmoth->model_x);
   if (!quietmoth->node)
     loop_fatal("Fatal error: Unable to create quietmoth->node\n");
+  image_release(image_logo, IMAGE_LOGO_WIDTH, IMAGE_LOGO_HEIGHT);
 
   // The node reads the matrix only when drawn, so it may be filled now: the
   // unit quad spans the full width and the middle quarter of the height.

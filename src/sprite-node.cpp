@@ -22,8 +22,10 @@ tableau_t *sprite_node_new(tex_t **cache, unsigned width, unsigned height,
                            const unsigned char *image, const tableau_conf_t *conf,
                            const float *model_x)
 {
-  if (!*cache)
+  if (!*cache) {
     *cache = tex_new(width, height, image_pixels(image));
+    image_release(image, width, height);
+  }
   return tex_node_new_tex(conf, *cache, model_x);
 }
 

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -217,4 +221,57 @@ TEST(images_sprite, tv_and_adult_stand_upright)
     const unsigned cx = adult.width / 2;
     EXPECT_GE(alpha(adult, cx, adult.height / 4), OPAQUE);      // the face
     EXPECT_EQ(alpha(adult, cx, adult.height - 20), 0u);         // between the feet
+}
+
+namespace {
+
+// Whether the page holding p is mapped into this process (pagemap bit 63).
+bool resident(const void *p)
+{
+    static const long page = sysconf(_SC_PAGESIZE);
+    const int fd = open("/proc/self/pagemap", O_RDONLY);
+    EXPECT_GE(fd, 0);
+    uint64_t entry = 0;
+    const off_t at = off_t(uintptr_t(p) / uintptr_t(page) * sizeof(entry));
+    EXPECT_EQ(pread(fd, &entry, sizeof(entry), at), ssize_t(sizeof(entry)));
+    close(fd);
+    return entry >> 63;
+}
+
+uint64_t checksum(const unsigned char *p, uint64_t n)
+{
+    uint64_t sum = 1469598103934665603u; // FNV-1a
+    for (uint64_t i = 0; i < n; i++)
+        sum = (sum ^ p[i]) * 1099511628211u;
+    return sum;
+}
+
+} // namespace
+
+// Releasing a record after its upload must only drop pages: every byte of
+// every record reads the same afterwards (a writable mapping would have come
+// back as zeros), the pixels' inner pages are gone, and the bytes around the
+// pixels that share a page with them (header, neighbours) are still mapped.
+TEST(images_release, drops_pixel_pages_and_keeps_every_byte)
+{
+    const long page = sysconf(_SC_PAGESIZE);
+    uint64_t before[std::size(IMAGES)];
+    for (size_t i = 0; i < std::size(IMAGES); i++)
+        before[i] = checksum(IMAGES[i].record, *IMAGES[i].size);
+
+    for (const auto &img : IMAGES) {
+        SCOPED_TRACE(img.name);
+        const unsigned char *pixels = image_pixels(img.record);
+        const uint64_t bytes = uint64_t(img.width) * img.height * IMAGE_BPP;
+        image_release(img.record, img.width, img.height);
+        // Some page of the pixels is whole, so one page in the middle went.
+        EXPECT_FALSE(resident(pixels + bytes / 2));
+        EXPECT_TRUE(resident(img.record)) << "header page";
+        if (uintptr_t(pixels + bytes) % uintptr_t(page)) {
+            EXPECT_TRUE(resident(pixels + bytes)) << "page shared with what follows";
+        }
+        EXPECT_EQ(img.record[IMAGE_HEADER_SIZE + bytes], 0) << "trailing NUL";
+    }
+    for (size_t i = 0; i < std::size(IMAGES); i++)
+        EXPECT_EQ(checksum(IMAGES[i].record, *IMAGES[i].size), before[i]) << IMAGES[i].name;
 }

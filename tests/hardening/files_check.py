@@ -10,8 +10,9 @@ reads, against the real program.
   starts and plays on, saying nothing.
 - "gamecontrollerdb.txt" garbage, huge, or a directory: ignored.
 - "assets" a plain file, a dangling link, or unreadable: like no "assets".
-  Permission bits do not stop root, so the unreadable case is checked only
-  when not running as root.
+  Permission bits do not stop root, so the cases without permissions run the
+  program as the unprivileged user (skipped, saying so, when that user
+  cannot reach the build).
 
 Usage: files_check.py ORB ASSETS SWAPWATCH"""
 
@@ -50,14 +51,18 @@ def spoil(path, how, original):
             raise ValueError(how)
 
 
-def case(name, setup, fatal=None, play_for=None):
+def case(name, setup, fatal=None, play_for=None, as_nobody=False):
     """One run. fatal: the message it must end with. play_for: seconds of
-    sped-up play the program must survive (then it is stopped)."""
+    sped-up play the program must survive (then it is stopped). as_nobody:
+    run it as the unprivileged user, so that permission bits count."""
     cwd = orbrun.workdir(ASSETS)
     try:
         setup(cwd)
         env = orbrun.environment(PROBE, {"SWAPWATCH_SPEED": SPEED})
-        run = orbrun.Run(ORB, ARGS, cwd, env)
+        if as_nobody:
+            os.chmod(cwd, 0o755)
+            env["HOME"] = cwd  # somewhere it may look for caches and not write
+        run = orbrun.Run(ORB, ARGS, cwd, env, as_nobody=as_nobody)
         if fatal:
             # Not stopped at the first frame: the game's music is started
             # only once the logo is over.
@@ -147,9 +152,11 @@ def controller_cases():
             f.write("not for you\n")
         os.chmod(path, 0)
 
-    for name, setup in (("garbage", garbage), ("huge", huge), ("a directory", directory),
-                        ("without permissions", unreadable)):
+    for name, setup in (("garbage", garbage), ("huge", huge), ("a directory", directory)):
         ok &= case(f"gamecontrollerdb.txt {name}", setup)
+    if NOBODY_OK:
+        ok &= case("gamecontrollerdb.txt without permissions", unreadable,
+                   as_nobody=os.geteuid() == 0)
     return ok
 
 
@@ -172,18 +179,23 @@ def assets_cases():
     def unreadable(cwd):
         os.chmod(os.path.join(cwd, "assets"), 0)
 
-    cases = [("missing", remove), ("a plain file", plain_file), ("a dangling link", dangling)]
-    if os.geteuid() != 0:
-        cases.append(("without permissions", unreadable))
-    else:
-        print("skip assets without permissions: running as root, which reads it anyway")
-    for name, setup in cases:
+    for name, setup in (("missing", remove), ("a plain file", plain_file),
+                        ("a dangling link", dangling)):
         ok &= case(f"assets {name}", setup, fatal=message)
+    if NOBODY_OK:
+        ok &= case("assets without permissions", unreadable, fatal=message,
+                   as_nobody=os.geteuid() == 0)
     return ok
+
+
+NOBODY_OK = orbrun.nobody_can_run(ORB, ASSETS, PROBE)
 
 
 def main():
     t0 = time.monotonic()
+    if not NOBODY_OK:
+        print("skip the cases without permissions: running as root and the unprivileged user "
+              "cannot reach the build")
     ok = music_cases()
     ok &= sfx_cases()
     ok &= controller_cases()

@@ -25,6 +25,22 @@ BAD_OUTPUT = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:
               "assertion", "Segmentation", "SUMMARY: UndefinedBehaviorSanitizer")
 
 
+# Permission bits do not stop root; a run that must meet them drops to the
+# unprivileged user first.
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
+
+
+def nobody_can_run(orb, assets, probe):
+    """Whether the unprivileged user reaches the program, its assets and the
+    probe (a checkout under a private home directory does not let it)."""
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        return os.geteuid() != 0
+    check = subprocess.run(NOBODY + ["sh", "-c", 'test -x "$1" && test -r "$2" && test -r "$3"',
+                                     "-", orb, os.path.join(assets, "quietmoth.ogg"), probe],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return check.returncode == 0
+
+
 def environment(probe, extra=None):
     env = dict(os.environ)
     env.update(SDL_VIDEODRIVER="offscreen", SDL_AUDIODRIVER="dummy")
@@ -56,7 +72,7 @@ def workdir(assets, skip=()):
 class Run:
     """One program started under the probe."""
 
-    def __init__(self, orb, args, cwd, env):
+    def __init__(self, orb, args, cwd, env, as_nobody=False):
         fd, self.watch_path = tempfile.mkstemp(prefix="orb-watch-")
         os.write(fd, b"\0" * mmap.PAGESIZE)
         self.map = mmap.mmap(fd, mmap.PAGESIZE)
@@ -64,7 +80,11 @@ class Run:
         env = dict(env, SWAPWATCH_FILE=self.watch_path)
         self.err_file = tempfile.TemporaryFile()
         self.args = args
-        self.proc = subprocess.Popen([orb, *args], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+        argv = [orb, *args]
+        if as_nobody:
+            os.chmod(self.watch_path, 0o666)  # the probe writes its counts there
+            argv = NOBODY + argv
+        self.proc = subprocess.Popen(argv, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=self.err_file)
         self.started = time.monotonic()
         self.outcome = None

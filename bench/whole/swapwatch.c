@@ -7,6 +7,10 @@
  * not disturb what it measures. The file is named by SWAPWATCH_FILE; without
  * it the probe only forwards the call.
  *
+ * It also counts the textures the program uploads (glTexImage2D, reached
+ * through SDL_GL_GetProcAddress) and their bytes, so that a memory soak can
+ * tell a cache the program fills on demand from a leak.
+ *
  * SWAPWATCH_SPEED=N makes SDL's tick count run N times as fast, so a check
  * can reach what happens ten seconds into the program (the logo's end, the
  * game's music) in a second, without changing the program. Only the
@@ -17,6 +21,7 @@
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,6 +32,8 @@ struct swapwatch {
   uint64_t first_swap_ns; /* CLOCK_REALTIME of the first presented frame */
   uint64_t swaps;         /* frames presented */
   uint64_t plays[4];      /* starts of the first four WAV chunks loaded, by load order */
+  uint64_t textures;      /* glTexImage2D calls with pixels */
+  uint64_t texture_bytes; /* their width * height * 4 */
 };
 
 typedef struct Mix_Chunk Mix_Chunk;
@@ -121,4 +128,33 @@ int Mix_PlayChannelTimed(int channel, Mix_Chunk *chunk, int loops, int ticks)
     if (chunks[i] == chunk)
       __atomic_add_fetch(&watch->plays[i], 1, __ATOMIC_RELAXED);
   return real(channel, chunk, loops, ticks);
+}
+
+typedef void (*tex_image_2d_fn)(unsigned, int, int, int, int, int, unsigned, unsigned,
+                                const void *);
+static tex_image_2d_fn real_tex_image_2d;
+
+static void counting_tex_image_2d(unsigned target, int level, int internal, int width,
+                                  int height, int border, unsigned format, unsigned type,
+                                  const void *pixels)
+{
+  if (watch && pixels && width > 0 && height > 0) {
+    __atomic_add_fetch(&watch->textures, 1, __ATOMIC_RELAXED);
+    __atomic_add_fetch(&watch->texture_bytes, (uint64_t)width * (uint64_t)height * 4u,
+                       __ATOMIC_RELAXED);
+  }
+  real_tex_image_2d(target, level, internal, width, height, border, format, type, pixels);
+}
+
+void *SDL_GL_GetProcAddress(const char *proc)
+{
+  static void *(*real)(const char *);
+  if (!real)
+    real = (void *(*)(const char *))dlsym(RTLD_NEXT, "SDL_GL_GetProcAddress");
+  void *found = real(proc);
+  if (found && !strcmp(proc, "glTexImage2D")) {
+    real_tex_image_2d = (tex_image_2d_fn)found;
+    return (void *)counting_tex_image_2d;
+  }
+  return found;
 }

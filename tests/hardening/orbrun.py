@@ -18,7 +18,7 @@ import subprocess
 import tempfile
 import time
 
-WATCH = struct.Struct("=QQ4Q")
+WATCH = struct.Struct("=QQ4QQQ")
 # Reports, not the sanitizer's warnings (a refused allocation is a warning
 # when the allocator may return null, as glibc's does).
 BAD_OUTPUT = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "Assertion",
@@ -95,7 +95,11 @@ class Run:
 
     def plays(self):
         """Starts of each sound effect so far, in the order they were loaded."""
-        return WATCH.unpack_from(self.map, 0)[2:]
+        return WATCH.unpack_from(self.map, 0)[2:6]
+
+    def textures(self):
+        """Textures uploaded so far and their bytes."""
+        return WATCH.unpack_from(self.map, 0)[6:8]
 
     def stderr(self):
         self.err_file.seek(0)

@@ -1,19 +1,30 @@
 #!/usr/bin/env python3
-"""Random play of the real program in a real X window (Xvfb, openbox, GL
-through zink on lavapipe), with restarts, then Escape.
+"""Random play of the real program in a real X window (Xvfb, openbox and a
+software GL that accepts a swap interval), with restarts, then Escape.
+
+--gl picks the GL: "zink" (GLX through zink on lavapipe, paced by its
+swapchain; the default) or "llvmpipe" (SDL's EGL path on llvmpipe, which
+takes the interval without pacing, so frames come as fast as the CPU
+draws them). Mesa 22.3's zink keeps a few hundred bytes of heap per
+presented frame for good, which a memory soak there measures along with
+the program; llvmpipe keeps nothing per frame.
 
 The swapwatch probe counts the frames and how often each sound effect was
 started; the adult-infected effect counts the games lost, so "caught N
 times" needs no screenshots. With --speed the program's clock runs faster
 (the logo is over in a second, viruses rise faster). With --soak the
-program's resident memory is sampled after a warm-up and at the end.
+program's resident memory is sampled after a warm-up and at the end. The
+program fills some caches on demand (a score digit's texture is made the
+first time that digit is shown, and kept), so the growth that counts is what
+is left after the bytes of textures first made after the warm-up, which the
+probe counts; both figures are printed.
 
 Passes when the program presented frames, was caught at least --caught
 times, ended with status 0 on Escape and left no sanitizer, assertion or
 signal behind.
 
 Usage: play.py ORB ASSETS SWAPWATCH [--seconds S] [--speed K] [--caught N]
-               [--soak] [--seed S]"""
+               [--soak] [--warmup S] [--seed S] [--gl zink|llvmpipe]"""
 
 import argparse
 import os
@@ -58,6 +69,7 @@ def main():
     ap.add_argument("--soak", action="store_true")
     ap.add_argument("--warmup", type=float, default=60)
     ap.add_argument("--seed", type=int, default=7)
+    ap.add_argument("--gl", choices=("zink", "llvmpipe"), default="zink")
     args = ap.parse_args()
     orb, assets, probe = map(os.path.abspath, (args.orb, args.assets, args.probe))
     for tool in ("Xvfb", "openbox", "xdotool"):
@@ -73,7 +85,11 @@ def main():
     display = free_display()
     env = orbrun.environment(probe, {
         "DISPLAY": f":{display}", "XDG_RUNTIME_DIR": runtime, "SDL_VIDEODRIVER": "x11",
-        "MESA_LOADER_DRIVER_OVERRIDE": "zink", "LIBGL_ALWAYS_SOFTWARE": "1"})
+        "LIBGL_ALWAYS_SOFTWARE": "1"})
+    if args.gl == "zink":
+        env["MESA_LOADER_DRIVER_OVERRIDE"] = "zink"
+    else:
+        env["SDL_VIDEO_X11_FORCE_EGL"] = "1"
     if args.speed > 1:
         env["SWAPWATCH_SPEED"] = str(args.speed)
     cwd = orbrun.workdir(assets)
@@ -108,6 +124,7 @@ def main():
             xdotool("windowactivate", "--sync", win)
             warm_rss = None
             warm_frames = 0
+            warm_textures = (0, 0)
             samples = []
             held = None
             t_end = time.monotonic() + args.seconds
@@ -127,6 +144,7 @@ def main():
                     if warm_rss is None and elapsed >= args.warmup:
                         warm_rss = rss_kib(run.proc.pid)
                         warm_frames = run.frames()
+                        warm_textures = run.textures()
                     if warm_rss is not None:
                         samples.append(rss_kib(run.proc.pid))
                 if not args.soak and caught >= args.caught:
@@ -135,6 +153,7 @@ def main():
                 xdotool("keyup", held)
             caught = run.plays()[ADULT_INFECTED]
             frames = run.frames()
+            textures = run.textures()
             end_rss = rss_kib(run.proc.pid) if run.proc.poll() is None else 0
             xdotool("key", "Escape")
             end = time.monotonic() + 60
@@ -152,22 +171,26 @@ def main():
                 problems.append(f"exit status {status}\n{text[-3000:]}")
             if caught < args.caught:
                 problems.append(f"caught only {caught} times (wanted {args.caught})")
-            print(f"played {time.monotonic() - start:.0f} s: {frames} frames, caught {caught} times, "
-                  f"exit status {status}")
+            print(f"played {time.monotonic() - start:.0f} s on {args.gl}: {frames} frames, "
+                  f"caught {caught} times, exit status {status}")
             if args.soak and warm_rss:
                 growth = end_rss - warm_rss
                 print(f"resident memory: {warm_rss / 1024:.1f} MiB after {args.warmup:.0f} s warm-up, "
                       f"{end_rss / 1024:.1f} MiB at the end (growth {growth} KiB, "
                       f"max {max(samples) / 1024:.1f} MiB)")
-                # Zink on lavapipe keeps a few hundred bytes of heap per
-                # presented frame (Mesa 22.3), so growth that scales with the
-                # frames rather than the games lost points at the driver.
+                # Growth that scales with the frames rather than the games
+                # lost points at the driver (see --gl).
                 shown = frames - warm_frames
                 if shown > 0:
                     print(f"growth per frame presented after the warm-up: "
                           f"{growth * 1024 / shown:.0f} bytes over {shown} frames")
-                if growth >= 1024:
-                    problems.append(f"resident memory grew by {growth} KiB after warm-up")
+                made = textures[0] - warm_textures[0]
+                made_kib = (textures[1] - warm_textures[1]) // 1024
+                print(f"textures first made after the warm-up: {made} ({made_kib} KiB of pixels); "
+                      f"growth beyond them: {growth - made_kib} KiB")
+                if growth - made_kib >= 1024:
+                    problems.append(f"resident memory grew by {growth} KiB after warm-up, "
+                                    f"{growth - made_kib} KiB beyond new textures")
     finally:
         for p in reversed(procs):
             if p.poll() is None:

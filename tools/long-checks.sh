@@ -45,7 +45,7 @@ orb=$build/orb assets=$build/assets probe=$build/tests/hardening/hardening_probe
 step "soak: $soak s of random play with restarts on $soak_gl"
 python3 tests/hardening/play.py "$orb" "$assets" "$probe" --soak --seconds "$soak" --caught 2 \
   --warmup 60 --gl "$soak_gl" | tee "$log/soak.log"
-record soak "${PIPESTATUS[0]}" "$(grep -E '^(played|resident|growth|textures)' "$log/soak.log" | tr '\n' ' ')"
+record soak "${PIPESTATUS[0]}" "$(grep -E '^(played|resident|after|growth|textures)' "$log/soak.log" | tr '\n' ' ')"
 
 step "command-line fuzz: $argv_count vectors"
 python3 tests/hardening/argv_fuzz.py "$orb" "$assets" "$probe" --count "$argv_count" --jobs 4 \

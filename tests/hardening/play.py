@@ -146,7 +146,8 @@ def main():
                         warm_frames = run.frames()
                         warm_textures = run.textures()
                     if warm_rss is not None:
-                        samples.append(rss_kib(run.proc.pid))
+                        samples.append((elapsed, rss_kib(run.proc.pid),
+                                        (run.textures()[1] - warm_textures[1]) // 1024, caught))
                 if not args.soak and caught >= args.caught:
                     break
             if held:
@@ -177,7 +178,15 @@ def main():
                 growth = end_rss - warm_rss
                 print(f"resident memory: {warm_rss / 1024:.1f} MiB after {args.warmup:.0f} s warm-up, "
                       f"{end_rss / 1024:.1f} MiB at the end (growth {growth} KiB, "
-                      f"max {max(samples) / 1024:.1f} MiB)")
+                      f"max {max(x[1] for x in samples) / 1024:.1f} MiB)")
+                # A leak climbs steadily; a heap that settles at the largest
+                # game so far climbs in steps that become rarer.
+                minutes = {}
+                for elapsed, rss, tex_kib, lost in samples:
+                    minutes.setdefault(int(elapsed // 60), (rss, tex_kib, lost))
+                print("after the warm-up, KiB beyond new textures at each minute (games lost): " +
+                      ", ".join(f"{m}:{rss - warm_rss - tex} ({lost})"
+                                for m, (rss, tex, lost) in sorted(minutes.items())))
                 # Growth that scales with the frames rather than the games
                 # lost points at the driver (see --gl).
                 shown = frames - warm_frames

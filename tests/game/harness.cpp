@@ -50,7 +50,8 @@ loop_t *harness_start(bool sfx)
   for (const char *name : {"quietmoth.ogg", "game.ogg"})
     provide(assets, name);
   if (sfx)
-    for (const char *name : {"baby-infected.wav", "baby-held.wav", "baby-rescued.wav", "adult-infected.wav"})
+    for (const char *name :
+         {"baby-infected.wav", "baby-held.wav", "baby-rescued.wav", "adult-infected.wav"})
       provide(assets, name);
   EXPECT_EQ(chdir(dir), 0);
 

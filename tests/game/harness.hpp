@@ -2,8 +2,9 @@
 //
 // harness_start() runs loop_startup with the real context table in a fresh
 // working directory whose "assets" link to the build's music and effects,
-// with SDL's offscreen video and dummy audio drivers, the framework's clock replaced by harness_now and the game's
-// keyboard seam pointed at harness_keys. Every test process starts it once.
+// with SDL's offscreen video and dummy audio drivers, the framework's clock
+// replaced by harness_now and the game's keyboard seam pointed at
+// harness_keys. Every test process starts it once.
 #pragma once
 
 #include "game.hpp"

@@ -179,8 +179,8 @@ def main():
                 print(f"resident memory: {warm_rss / 1024:.1f} MiB after {args.warmup:.0f} s warm-up, "
                       f"{end_rss / 1024:.1f} MiB at the end (growth {growth} KiB, "
                       f"max {max(x[1] for x in samples) / 1024:.1f} MiB)")
-                # A leak climbs steadily; a heap that settles at the largest
-                # game so far climbs in steps that become rarer.
+                # A leak climbs steadily; a heap that settles at its
+                # high-water mark climbs in steps that become rarer.
                 minutes = {}
                 for elapsed, rss, tex_kib, lost in samples:
                     minutes.setdefault(int(elapsed // 60), (rss, tex_kib, lost))

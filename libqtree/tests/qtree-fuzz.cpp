@@ -1,0 +1,7 @@
+// libFuzzer entry: the quadtree's model runner on the fuzzer's bytes.
+#include "qtree-model.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  qtree_model_run(data, size);
+  return 0;
+}

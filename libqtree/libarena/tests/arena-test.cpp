@@ -4,9 +4,9 @@
 #include "arena-model.hpp"
 
 TEST(arena_new, rounds_the_chunk_size_up_to_8192_in_32_bit_arithmetic) {
-  for (const auto &row : ARENA_SIZES) {
-    arena_t *a = arena_new(row[0], ARENA_ZERO_FILL);
-    EXPECT_EQ(a->chunk_size, row[1]) << "requested " << row[0];
+  for (const auto &[request, size] : ARENA_SIZES) {
+    arena_t *a = arena_new(request, ARENA_ZERO_FILL);
+    EXPECT_EQ(a->chunk_size, size) << "requested " << request;
     arena_free(a);
   }
 }
@@ -21,10 +21,9 @@ TEST(arena_death, misuse_stops_at_the_assertion_that_names_it) {
       // Passes the entry check, but the chunk word does not fit as well.
       {[](arena_t *a) { arena_get(a, 8192); }, "arena->chunk->next_offset <= arena->chunk_size"},
       // A block put back after a reset: its cleared chunk word names no chunk.
-      {[](arena_t *a) { void *p = arena_get(a, 8); arena_reset(a); arena_put(p); }, "Assertion .chunk. failed"},
+      {[](arena_t *a) { void *p = arena_get(a, 8); arena_reset(a), arena_put(p); }, "Assertion .chunk. failed"},
   };
   arena_t *a = arena_new(8192, ARENA_ZERO_FILL);
-  for (const auto &row : rows)
-    EXPECT_DEATH(row.call(a), row.text);
+  for (const auto &row : rows) EXPECT_DEATH(row.call(a), row.text);
   arena_free(a);
 }

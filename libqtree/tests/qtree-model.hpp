@@ -53,7 +53,7 @@ struct qtree_model_t {
   std::map<node_t *, size_t> ever{};   // the most objects each node's box has overlapped
   search_m searches[16]{};             // in progress, outermost first
   uint32_t depth = 0, serial = 0;      // searches in progress; the last data pointer handed out
-  bool armed = false, failed = false;  // armed: this add's first calloc fails
+  bool armed = false, failed = false;  // armed: an add may meet a failing calloc
 
   aabb_t placed(size_t i) { return qm_place(objs[i].box, objs[i].offset, objs[i].align); }
   size_t index(qtree_object_t *o) { size_t i = 0; while (i < objs.size() && objs[i].o != o) i++; return i; }
@@ -148,9 +148,8 @@ struct qtree_model_t {
         MODEL_CHECK(l != &r->refs && ref->object == objs[i].o && ref->node == r), total++;
       }
     most = std::max(most, count);
-    MODEL_CHECK(r->center.x == qm_centre(box).x && r->center.y == qm_centre(box).y &&
+    MODEL_CHECK(r->center.x == qm_centre(box).x && r->center.y == qm_centre(box).y && l->next == &r->refs && r->n_objects == total &&
                 !r->children == !(most > q->max_objects && level < q->max_depth));
-    MODEL_CHECK(l->next == &r->refs && r->n_objects == total);
     for (int k = 0; r->children && k < 4; k++) total += walk(&r->children[k], qm_quadrant(box, k), level + 1);
     return total;
   }
@@ -164,21 +163,22 @@ struct qtree_model_t {
 
 // One index's life from the bytes: its configuration, then objects created,
 // moved, freed and reset, box and point searches, a structure check after
-// each. In one run of eight a calloc of qtree_new fails; in another, the
-// first calloc of any add once the index holds 20 objects (often a ref
-// while a leaf of several objects splits).
+// each. In one run of eight one of qtree_new's callocs fails; in two others,
+// objects are only added until one of the next callocs fails (now and then a
+// ref while a leaf of several objects splits) or the index holds 40.
 inline void qtree_model_run(const uint8_t *data, size_t size) {
   model_bytes_t in{data, data + size};
   const uint32_t head = in.u8(), mode = ALLOC_GUARDED ? head / 6 % 8 : 0;
   const qtree_config_t &c = QTREE_CONFIGS[head % std::size(QTREE_CONFIGS)];
-  qtree_model_t m{(calloc_fail = mode == 7 ? 1 + head % 4 : 0, qtree_new(c.null_box ? nullptr : &c.root, c.max_objects,
-                  c.max_depth, c.max_asip)), c.root, &in};
-  MODEL_CHECK(!m.q == (mode == 7) && !calloc_fail);
+  calloc_fail = mode == 7 ? 1 + head % 4 : mode >= 5 ? 5 + head % 8 : 0;  // qtree_new makes four callocs
+  qtree_model_t m{qtree_new(c.null_box ? nullptr : &c.root, c.max_objects, c.max_depth, c.max_asip), c.root, &in};
+  MODEL_CHECK(!m.q == (mode == 7) && !calloc_fail == (mode < 5 || mode == 7));
   if (!m.q) return;
   MODEL_CHECK(!memcmp(&m.q->aabb, &c.root, 16) && m.q->object_arena->chunk_size == 8192);  // up to 12 hit links
+  m.armed = calloc_fail;  // then only adds, until a calloc fails
   for (uint32_t op; in.p < in.end; m.failed ? void() : m.check()) {
-    if ((op = in.u8() % 16) < 5 && m.objs.size() < 40)
-      calloc_fail = m.armed = mode == 6 && m.objs.size() >= 20, m.add(), calloc_fail = m.armed = false;
+    if (m.armed && m.objs.size() == 40) m.armed = false, calloc_fail = 0;  // the failure did not come
+    if (((op = in.u8() % 16) < 5 || m.armed) && m.objs.size() < 40) m.add();
     else if (op < 10 && !m.objs.empty()) op < 8 ? m.move(in.u8() % m.objs.size()) : m.free(in.u8() % m.objs.size());
     else if (op < 15) m.search(op > 12);
     else if (in.u8() < 32) qtree_reset(m.q), m.objs.clear(), m.ever.clear();

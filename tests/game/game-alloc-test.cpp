@@ -1,0 +1,97 @@
+// The game against the allocator: frames of play through the real main loop and the real render
+// allocate only what they make, a restart gives back all it takes, and every failed allocation of
+// the game's builders is fatal with its message.
+//
+// The link routes malloc, calloc and free of the statically linked code (the game, the shell, the
+// drawing modules, the four libraries) through the wrappers below; the shared libraries (SDL, the
+// GL driver) call the allocator directly and are not counted, which is what this suite wants.
+#include "harness.hpp"
+
+#include <sys/wait.h>
+
+bool counting, in_child;
+long allocations, live, failing = -1;  // the allocation to fail, counted from 0
+bool fail() { return counting && allocations++ == failing; }
+
+extern "C" {
+void *__real_malloc(size_t size);
+void *__real_calloc(size_t n, size_t size);
+void __real_free(void *ptr);
+[[noreturn]] void __real_exit(int status);
+void *__wrap_malloc(size_t size) { return fail() ? nullptr : (live += counting, __real_malloc(size)); }
+void *__wrap_calloc(size_t n, size_t size) { return fail() ? nullptr : (live += counting, __real_calloc(n, size)); }
+void __wrap_free(void *ptr) { live -= counting && ptr, __real_free(ptr); }
+// A forked child has no audio thread for SDL_Quit, an exit handler, to join: it leaves at once.
+[[noreturn]] void __wrap_exit(int status) { in_child ? _exit(status) : __real_exit(status); }
+}
+
+// One frame of 20 ms through the real loop holding a key: what it allocated beyond the chunks that
+// the arenas took.
+long frame(loop_t *loop, game_t *game, SDL_Scancode key = SDL_SCANCODE_UNKNOWN) {
+  auto chunks = [game](long n = 0) {
+    for (const arena_t *a : {game->arena, game->qtree->node_arena, game->qtree->ref_arena, game->qtree->object_arena})
+      for (const arena_link_t *head : {&a->free_chunks, &a->used_chunks})
+        for (const arena_link_t *l = head->next; l != head; l = l->next)
+          n++;
+    return n;
+  };
+  const long before = chunks();
+  harness_keys[key] = 1, harness_now += GAME_STEP_MS, allocations = 0, counting = true, harness_frame(loop);
+  harness_keys[key] = 0, counting = false;
+  return allocations - (chunks() - before);
+}
+
+TEST(game_alloc, frames_allocate_only_the_nodes_they_make_and_a_restart_gives_back_what_it_takes) {
+  loop_t *loop;
+  game_t *game = harness_game(&loop);
+  harness_frame(loop);  // the first frame of a playfield draws everything once
+  // The adult walks a square through a baby, which it picks up and carries; four viruses rise
+  // unseen past the top and come back seen in columns out of its way.
+  harness_place(game, harness_record(game, 10), 0.2f, 0.0f);
+  for (int i = 0; i < 4; i++)
+    harness_place(game, game->virus[i], -0.8f + 0.1f * i, 0.9f);
+  for (int f = 0; f < 200; f++)
+    ASSERT_EQ(frame(loop, game, std::array{SDL_SCANCODE_RIGHT, SDL_SCANCODE_UP, SDL_SCANCODE_LEFT, SDL_SCANCODE_DOWN}[f / 10 % 4]), 0)
+        << "frame " << f << " made nothing, yet allocated";
+  EXPECT_TRUE(game->adult->held && tableau_get_active(game->virus[0]->node));
+  // An infected baby and the baby that replaces it (both it and the virus sent away land near
+  // (0, -1)): a node each with its texture node, and records from the arenas. Then the caught
+  // adult's node; its baby is spared.
+  entity_t *baby = harness_record(game, 11);
+  harness_place(game, baby, 0.5f, -0.5f), harness_place(game, game->virus[5], 0.5f, -0.6f);
+  harness_place(game, game->virus[6], game->adult->x, game->adult->y - 0.12f);
+  tableau_set_active(game->virus[5]->node, 1);
+  harness_rand = {0, 1 << 30, 1 << 24, 1 << 24, 1 << 30};
+  EXPECT_EQ(frame(loop, game), 4);
+  tableau_set_active(game->virus[6]->node, 1);
+  EXPECT_EQ(frame(loop, game), 2);
+  EXPECT_TRUE(game->state == GAME_CAUGHT && baby->kind == ENTITY_VIRUS);
+  game_reset(game), game_reset(game);
+  live = 0, counting = true, game_reset(game), counting = false;
+  EXPECT_EQ(live, 0) << "blocks a restart took and did not give back";
+}
+
+TEST(game_alloc, every_failed_allocation_of_the_builders_is_fatal_with_its_message) {
+  loop_t *loop;
+  harness_game(&loop);
+  std::string seen;
+  for (long n = 0, status = 1; status; n++) {
+    FILE *err = tmpfile();
+    if (fork() == 0) {
+      dup2(fileno(err), 2), alarm(10), in_child = !chdir("assets");  // no effects to load: no mixer
+      failing = n, allocations = 0, counting = true, game_reset(game_init(loop, 0, nullptr)), _exit(0);
+    }
+    char message[256] = "";
+    int wait_status = 0;
+    (void)!wait(&wait_status), (void)!fgets(message, sizeof message, (rewind(err), err)), fclose(err);
+    status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    ASSERT_TRUE(!status || (status == 1 && !strncmp(message, "Fatal error: ", 13))) << n << ": " << message;
+    seen += seen.find(message) == std::string::npos ? message : "";
+  }
+  size_t at = 0;
+  for (const char *message : {"Unable to allocate game_t\n", "Unable to allocate qtree_t\n",
+                              "Unable to create tableau \"game\"\n", "Unable to create tableau \"babies\"\n",
+                              "Unable to create tableau \"viruses\"\n", "Unable to create tableau \"score\"\n",
+                              "Unable to allocate arena_t\n", "unale to allocate tv_t\n", "Unable to update qtree object\n"})
+    EXPECT_NE(at = seen.find("Fatal error: " + std::string(message), at), std::string::npos) << message << "in\n" << seen;
+}

@@ -4,6 +4,8 @@
 
 #include "digit-node.hpp"
 
+#include <numeric>
+
 namespace {
 
 // "T", "A", "V0".."V7", "B0".. by record.
@@ -57,7 +59,7 @@ std::string dump(tableau_t *node) {
 struct rule_t {
   const char *places;  // "tag x,y ..." placed in this order, which is the quadtree's within a leaf; a
                        // "+" switches the node on (the adult's: watching), a "*" is the baby carried
-  const char *steps;   // keys held (<>^v the arrows, wasd, = the real keyboard), then the steps: V the
+  const char *steps;   // keys held (<>^v the arrows, wasd), then the steps: V the
                        // virus step, P the player step, U game_update with the timers listed due
   std::vector<float> draws;  // what rand() returns, in units of 2^30
   const char *want;
@@ -65,21 +67,18 @@ struct rule_t {
 
 const rule_t RULES[] = {
   // no key held: the adult neither moves nor searches
-  {"B0 .05,0", "= P", {}, "s0; A+ 0,0; B0+ 0.05,0; "},
+  {"B0 .05,0", "P", {}, "s0; A+ 0,0; B0+ 0.05,0; "},
   // opposite keys cancel and the step still runs: a touched baby is picked up
   {"B0 .05,0", "<a>d P", {}, "s0; A+ 0,0 hB0; B0+ 0.05,0; baby-held "},
   // a diagonal is not normalised, the carried baby follows, a second one is not taken
   {"B0* 0,0 B1 -.04,.04", "<^ P", {}, "s0; A+ -0.04,0.04 hB0; B0+ -0.04,0.04; B1+ -0.04,0.04; "},
-  // rescue past each edge: the baby back at a random x, then y
-  {"A 1.03,0 B0* 1.03,0", "d P", {1.25, .5}, "s0; A+ 1.07,0 r1; B0+ 0.25,-0.5; baby-rescued "},
-  {"A -1.03,0 B0* -1.03,0", "a P", {1.5, .75}, "s0; A+ -1.07,0 r1; B0+ 0.5,-0.25; baby-rescued "},
+  // rescue past each edge: the baby back at a random x, then y; the adult stops at 1.1
+  {"A 1.08,0 B0* 1.08,0", "d P", {1.25, .5}, "s0; A+ 1.1,0 r1; B0+ 0.25,-0.5; baby-rescued "},
+  {"A -1.08,0 B0* -1.08,0", "a P", {1.5, .75}, "s0; A+ -1.1,0 r1; B0+ 0.5,-0.25; baby-rescued "},
   {"A 0,1.03 B0* 0,1.03", "w P", {.25, 1.75}, "s0; A+ 0,1.07 r1; B0+ -0.75,0.75; baby-rescued "},
   {"A 0,-1.03 B0* 0,-1.03", "s P", {1.125, .875}, "s0; A+ 0,-1.07 r1; B0+ 0.125,-0.125; baby-rescued "},
-  // on the rescue line nothing is rescued
-  {"A 1.01,1.01 B0* 1.01,1.01", ">^ P", {}, "s0; A+ 1.05,1.05 hB0; B0+ 1.05,1.05; "},
+  // on the rescue line nothing is rescued (its boundary on the other side is alike)
   {"A -1.01,-1.01 B0* -1.01,-1.01", "<v P", {}, "s0; A+ -1.05,-1.05 hB0; B0+ -1.05,-1.05; "},
-  // the adult stops at 1.1
-  {"A 1.08,-1.08", ">s P", {}, "s0; A+ 1.1,-1.1; "},
   // an unseen virus and a switched-off television are walked through
   {"V0 .1,0 T .3,0", "> P", {}, "s0; T- 0.3,0; A+ 0.04,0; V0- 0.1,0; "},
   // a seen virus met by the adult infects it, then the baby it carries
@@ -114,9 +113,6 @@ const rule_t RULES[] = {
 }  // namespace
 
 TEST(game_rules, scenarios_from_placed_entities_keys_and_draws) {
-  static const char KEYS[] = "<>^vadws";
-  static const SDL_Scancode CODES[] = {SDL_SCANCODE_LEFT, SDL_SCANCODE_RIGHT, SDL_SCANCODE_UP, SDL_SCANCODE_DOWN,
-                                       SDL_SCANCODE_A,    SDL_SCANCODE_D,     SDL_SCANCODE_W,  SDL_SCANCODE_S};
   loop_t *loop;
   for (const rule_t &rule : RULES) {
     game_t *game = harness_game(&loop);
@@ -130,22 +126,19 @@ TEST(game_rules, scenarios_from_placed_entities_keys_and_draws) {
       game->adult->held = strchr(tag, '*') ? e : game->adult->held;
     }
     const char *step = rule.steps;
-    for (; strchr(KEYS, *step); step++)
-      harness_keys[CODES[strchr(KEYS, *step) - KEYS]] = 1;
+    for (const char *arrows = "><v^"; *step && strchr("<>^vadws", *step); step++)  // arrows: scancodes in a row
+      harness_keys[strchr(arrows, *step) ? SDL_SCANCODE_RIGHT + int(strchr(arrows, *step) - arrows)
+                                         : SDL_GetScancodeFromName(std::string(1, *step).c_str())] = 1;
     for (float r : rule.draws)
       harness_rand.push_back(int(double(r) * (1 << 30)));
     for (unsigned t : {1u, 3u, 4u})
       loop->ticks[t] = harness_now - (t == 3 ? GAME_TV_MS : GAME_STEP_MS) + !strchr(step, '0' + t);
-    harness_sounds.clear();
-    std::swap(game_keyboard, *step == '=' ? harness_sdl_keyboard : game_keyboard);
     for (; *step; step = *step == 'U' ? "" : step + 1)
       *step == 'V' ? update_viruses(loop, game) : *step == 'P' ? game_player_step(game)
                                                 : *step == 'U' ? game_update(loop, game) : void();
-    std::swap(game_keyboard, *rule.steps == '=' ? harness_sdl_keyboard : game_keyboard);
     memset(harness_keys, 0, sizeof harness_keys);
     EXPECT_EQ(observe(loop, game), rule.want) << rule.places << " | " << rule.steps;
     EXPECT_TRUE(harness_rand.empty()) << harness_rand.size() << " draws left: " << rule.places;
-    harness_rand.clear();
   }
   EXPECT_EQ(memcmp(sfx_started, harness_played, sizeof harness_played), 0);
 }
@@ -156,7 +149,6 @@ TEST(game_playfield, reset_builds_the_subtree_and_the_records_in_order_from_the_
   for (int k = 0; k < 36; k++)
     harness_rand.push_back((k % 15 + 1) << 27);  // the coordinates -0.875, -0.75 .. 0.875, -0.875 ..
   game_reset(game);
-  harness_sounds.clear();
   auto top = harness_children(game->root, 0);
   EXPECT_EQ(dump(top[top.size() - 2]) + " " + dump(top.back()),
             "plasma+ game+ 1[tv-] 3[adult+] 4[babies+ 0[baby+ baby+ baby+ baby+ baby+ baby+ baby+ baby+ baby+ baby+]] "
@@ -166,17 +158,14 @@ TEST(game_playfield, reset_builds_the_subtree_and_the_records_in_order_from_the_
             "s0; T- 0,0; A+ 0,0; V0- -0.75,-0.875; V1- -0.5,-0.625; V2- -0.25,-0.375; V3- 0,-0.125; V4- 0.25,0.125; "
             "V5- 0.5,0.375; V6- 0.75,0.625; V7- -0.875,0.875; B0+ -0.75,-0.625; B1+ -0.5,-0.375; B2+ -0.25,-0.125; "
             "B3+ 0,0.125; B4+ 0.25,0.375; B5+ 0.5,0.625; B6+ 0.75,0.875; B7+ -0.875,-0.75; B8+ -0.625,-0.5; B9+ -0.375,-0.25; ");
-  const qtree_t *q = game->qtree;
-  const aabb_t square = {{-1, -1}, {1, 1}};
-  EXPECT_TRUE(harness_rand.empty() && q->max_objects == 4 && q->max_depth == 4 && q->max_asip == 1 &&
-              !memcmp(&q->aabb, &square, sizeof square) && top.back() == game->node);
 }
 
 TEST(game_flow, caught_shows_the_score_at_once_ignores_keys_for_a_second_then_any_key_restarts) {
   loop_t *loop;
   game_t *game = harness_game(&loop);
-  EXPECT_TRUE(!strcmp(loop->music_file, "assets/game.ogg") && loop->music_flags == (LOOP_MUSIC_REPEAT | LOOP_MUSIC_KEEP));
-  EXPECT_TRUE(harness_entered_ticks[1] == 5000 && harness_entered_ticks[0] != 5000) << "timer 1 restarted on entry";
+  // On entry: the game's tune repeated and kept, timer 1 (not the plasma's timer 0) restarted.
+  EXPECT_TRUE(!strcmp(loop->music_file, "assets/game.ogg") && loop->music_flags == (LOOP_MUSIC_REPEAT | LOOP_MUSIC_KEEP) &&
+              harness_entered_ticks[1] == 5000 && harness_entered_ticks[0] != 5000);
   tableau_t *first = game->node;
   game->adult->rescued = 10225502;  // 4294710840 points
   tableau_set_active(game->virus[0]->node, 1);
@@ -187,31 +176,29 @@ TEST(game_flow, caught_shows_the_score_at_once_ignores_keys_for_a_second_then_an
       {20, SDL_KEYDOWN, SDLK_x, GAME_CAUGHT}, {1, SDL_KEYUP, SDLK_ESCAPE, GAME_SCORE}, {999, SDL_KEYDOWN, SDLK_x, GAME_SCORE},
       {1, 0, 0, GAME_WAITING}, {5000, SDL_KEYUP, SDLK_x, GAME_WAITING}, {1, SDL_KEYDOWN, SDLK_x, GAME_PLAYING}};
   for (auto [ms, type, key, state] : FRAMES) {
-    harness_now += ms;
-    (void)(type && (harness_push(type, key), 1));
-    harness_frame(loop);
-    EXPECT_TRUE(game->state == state && tableau_get_active(game->score) == (state >= GAME_SCORE)) << ms;
+    harness_now += ms, harness_frame(loop, type, key);
+    EXPECT_TRUE(game->state == state && tableau_get_active(game->score) == (state >= GAME_SCORE) &&
+                harness_children(game->score, 0).size() == (state >= GAME_SCORE ? 10u : 0u)) << ms;
     EXPECT_TRUE(state ? game->virus[0]->y == -0.11f && game->node == first : game->node != first);
-    auto digits = harness_children(game->score, 0);
     for (int i = 0; i < GAME_DIGITS && ms == 999; i++) {
       // A node showing digit d shares the cached texture of any node made for d.
       tableau_conf_t conf = {game->root, 0, "probe", 1.0f, 0, 0, 0};
       tableau_t *probe = digit_node_new(&conf, "4294710840"[i] - '0', game->digits[i]);
       const float m[16] = {.05f, 0, 0, 0, 0, .05f, 0, 0, 0, 0, .05f, 0, i * 0.1f - 0.5f, 0, 0, 1};
-      auto *node = static_cast<tex_node_t *>(digits.at(i)->object);
+      tableau_t *digit = harness_children(game->score, 0).at(i);
+      auto *node = static_cast<tex_node_t *>(digit->object);
       EXPECT_TRUE(static_cast<tex_node_t *>(probe->object)->tex == node->tex && node->model_x == game->digits[i] &&
-                  !memcmp(m, game->digits[i], sizeof m) && dump(digits[i]) == "score-digit+" && digits.size() == 10) << i;
+                  !memcmp(m, game->digits[i], sizeof m) && dump(digit) == "score-digit+") << i;
       tableau_free(probe);
     }
   }
-  EXPECT_STREQ(game->adult->node->name, "adult");
 }
 
 TEST(game_flow, escape_ends_the_process_with_status_0_in_every_state) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (uint32_t state : {GAME_PLAYING, GAME_SCORE, GAME_WAITING}) {
     loop_t *loop;
-    EXPECT_EXIT((harness_game(&loop)->state = state, harness_push(SDL_KEYDOWN, SDLK_ESCAPE), harness_frame(loop), _exit(3)),
+    EXPECT_EXIT((harness_game(&loop)->state = state, harness_frame(loop, SDL_KEYDOWN, SDLK_ESCAPE), _exit(3)),
                 ::testing::ExitedWithCode(0), "") << state;
   }
 }
@@ -219,9 +206,6 @@ TEST(game_flow, escape_ends_the_process_with_status_0_in_every_state) {
 TEST(game_sfx, each_effect_loads_its_own_file_once_and_the_mixer_frees_the_stream) {
   harness_game();
   harness_loads.clear(), sfx_load();
-  std::string loads;
-  for (const std::string &load : harness_loads)
-    loads += load + "; ";
-  EXPECT_EQ(loads, "assets/baby-infected.wav rb 1; assets/baby-held.wav rb 1; assets/baby-rescued.wav rb 1; "
-                   "assets/adult-infected.wav rb 1; ");
+  EXPECT_EQ(std::accumulate(harness_loads.begin(), harness_loads.end(), std::string(), [](auto a, auto b) { return a + b + "; "; }),
+            "assets/baby-infected.wav rb 1; assets/baby-held.wav rb 1; assets/baby-rescued.wav rb 1; assets/adult-infected.wav rb 1; ");
 }

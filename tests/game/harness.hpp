@@ -88,11 +88,10 @@ game_t *harness_game(loop_t **loop_out = nullptr) {
   static loop_t *loop;
   static char dir[] = "/tmp/orb-game-XXXXXX", arg0[] = "orb", arg1[] = "--window", arg2[] = "64x48";
   static char *argv[] = {arg0, arg1, arg2, nullptr};
-  static const pid_t owner = getpid();
   if (!loop) {
     setenv("SDL_VIDEODRIVER", "offscreen", 1), setenv("SDL_AUDIODRIVER", "dummy", 1);
     EXPECT_TRUE(mkdtemp(dir) && !chdir(dir) && !mkdir("assets", 0700));
-    atexit([] { (void)(getpid() == owner && std::filesystem::remove_all(dir)); });
+    atexit([] { std::filesystem::remove_all(dir); });
     for (std::string name : {"quietmoth.ogg", "game.ogg", "baby-infected.wav", "baby-held.wav", "baby-rescued.wav",
                              "adult-infected.wav"})
       EXPECT_EQ(symlink((ORB_ASSETS_DIR "/" + name).c_str(), ("assets/" + name).c_str()), 0);
@@ -106,18 +105,16 @@ game_t *harness_game(loop_t **loop_out = nullptr) {
   game_reset(game);
   for (int i = 0; i < 20; i++)  // far outside the square from -1 to 1, where no search finds anything
     (void)(i != 1 && (harness_place(game, harness_record(game, i), 5.0f, -5.0f), 1));
+  harness_rand.clear(), harness_sounds.clear();
   return loop_out ? (*loop_out = loop, game) : game;
 }
 
-// Push a key event, or a quit (type SDL_QUIT), on SDL's queue.
-void harness_push(uint32_t type, SDL_Keycode sym = 0) {
-  SDL_Event event = {};
-  event.key.type = type, event.key.keysym.sym = sym, SDL_PushEvent(&event);
-}
-
-// One pass of the real main loop: update, render, the queued events.
-void harness_frame(loop_t *loop) {
+// One pass of the real main loop (update, render, the queued events), with a key event queued.
+void harness_frame(loop_t *loop, uint32_t key_event = 0, SDL_Keycode key = 0) {
+  SDL_Event event[2] = {};
+  event[0].key.type = key_event, event[0].key.keysym.sym = key, event[1].type = SDL_QUIT;
   // SDL_PollEvent queues a sentinel that ends one round of polling; the round that met our quit
   // event left its sentinel behind, and a quit queued after it would be seen one update late.
-  SDL_FlushEvent(SDL_POLLSENTINEL), harness_push(SDL_QUIT), loop_run(loop);
+  SDL_FlushEvent(SDL_POLLSENTINEL), SDL_PushEvent(&event[!key_event]), (void)(key_event && SDL_PushEvent(&event[1]));
+  loop_run(loop);
 }

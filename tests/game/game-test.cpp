@@ -4,8 +4,6 @@
 
 #include "digit-node.hpp"
 
-#include <numeric>
-
 namespace {
 
 // "T", "A", "V0".."V7", "B0".. by record.
@@ -34,13 +32,13 @@ std::string observe(loop_t *loop, game_t *game) {
                 static_cast<tex_node_t *>(e->node->object)->model_x == e->model_x &&
                 (sent_away || (!memcmp(m, e->model_x, sizeof m) && !memcmp(&box, &e->aabb, sizeof box) &&
                                !memcmp(&box, &e->object->aabb, sizeof box)))) << tag(game, e);
-    const std::string t = tag(game, e), kind = e->kind == std::string("BAVT").find(t[0]) ? "" : ":" + std::to_string(e->kind);
-    const char *own = t[0] == 'T' ? "tv" : t[0] == 'A' ? "adult" : t[0] == 'V' ? "virus" : "baby", *name = e->node->name;
+    const std::string t = tag(game, e), own[] = {"baby", "adult", "virus", "tv"}, name = e->node->name;
+    const size_t k = std::string("BAVT").find(t[0]);  // the tag's own kind, and its node's name
     char line[128];
-    snprintf(line, sizeof line, "; %s%s%s%s%c %g,%g%s%s%s", t.c_str(), kind.c_str(), strcmp(name, own) ? " " : "",
-             strcmp(name, own) ? name : "", "-+"[tableau_get_active(e->node)], e->x, e->y, e->held ? " h" : "",
-             e->held ? tag(game, e->held).c_str() : "", e->rescued ? (" r" + std::to_string(e->rescued)).c_str() : e->watching ? " w1" : "");
-    out += fabsf(e->x) > 4 ? "" : line;
+    snprintf(line, sizeof line, "; %s%s%s%c %g,%g", t.c_str(), k == e->kind ? "" : ":0\0:1\0:2\0:3" + 3 * e->kind,
+             name == own[k] ? "" : (" " + name).c_str(), "-+"[tableau_get_active(e->node)], e->x, e->y);
+    out += fabsf(e->x) > 4 ? "" : line + (e->held ? " h" + tag(game, e->held) : "") +
+                                  (e->rescued ? " r" + std::to_string(e->rescued) : e->watching ? " w1" : "");
   }
   return out + "; " + harness_sounds;
 }
@@ -106,7 +104,8 @@ const rule_t RULES[] = {
   // timer 3 alone switches the television off and frees the adult
   {"T+ .3,0 A+ 0,0 V0 .5,.5", "> U3", {}, "s0 t3; T- 0.3,0; A+ 0,0; V0- 0.5,0.5; "},
   // the player step still runs after the virus step caught the adult, and infects it again
-  {"T+ -.5,-.5 V0+ 0,-.12", "> U14", {0}, "s1; T+ -0.5,-0.5; A adult-virus+ 0.04,0; V0+ 0,-0.11; adult-infected adult-infected "},
+  {"T+ -.5,-.5 V0+ 0,-.12", "> U14", {0},
+   "s1; T+ -0.5,-0.5; A adult-virus+ 0.04,0; V0+ 0,-0.11; adult-infected adult-infected "},
 };
 
 
@@ -116,21 +115,20 @@ TEST(game_rules, scenarios_from_placed_entities_keys_and_draws) {
   loop_t *loop;
   for (const rule_t &rule : RULES) {
     game_t *game = harness_game(&loop);
-    char tag[8];
+    char t[8];
     float x, y;
     int n;
-    for (const char *p = rule.places; sscanf(p, "%7s %f,%f%n", tag, &x, &y, &n) == 3; p += n) {
-      entity_t *e = harness_record(game, tag[0] == 'T' ? 0 : tag[0] == 'A' ? 1 : (tag[0] == 'V' ? 2 : 10) + tag[1] - '0');
+    for (const char *p = rule.places; sscanf(p, "%7s %f,%f%n", t, &x, &y, &n) == 3; p += n) {
+      entity_t *e = harness_record(game, t[0] == 'T' ? 0 : t[0] == 'A' ? 1 : (t[0] == 'V' ? 2 : 10) + t[1] - '0');
       harness_place(game, e, x, y);
-      (void)(strchr(tag, '+') && (e == game->adult ? e->watching = 1 : (tableau_set_active(e->node, 1), 1)));
-      game->adult->held = strchr(tag, '*') ? e : game->adult->held;
+      (void)(strchr(t, '+') && (e == game->adult ? e->watching = 1 : (tableau_set_active(e->node, 1), 1)));
+      game->adult->held = strchr(t, '*') ? e : game->adult->held;
     }
     const char *step = rule.steps;
     for (const char *arrows = "><v^"; *step && strchr("<>^vadws", *step); step++)  // arrows: scancodes in a row
       harness_keys[strchr(arrows, *step) ? SDL_SCANCODE_RIGHT + int(strchr(arrows, *step) - arrows)
                                          : SDL_GetScancodeFromName(std::string(1, *step).c_str())] = 1;
-    for (float r : rule.draws)
-      harness_rand.push_back(int(double(r) * (1 << 30)));
+    for (float r : rule.draws) harness_rand.push_back(r * (1 << 30));
     for (unsigned t : {1u, 3u, 4u})
       loop->ticks[t] = harness_now - (t == 3 ? GAME_TV_MS : GAME_STEP_MS) + !strchr(step, '0' + t);
     for (; *step; step = *step == 'U' ? "" : step + 1)
@@ -157,24 +155,26 @@ TEST(game_playfield, reset_builds_the_subtree_and_the_records_in_order_from_the_
   EXPECT_EQ(observe(loop, game),
             "s0; T- 0,0; A+ 0,0; V0- -0.75,-0.875; V1- -0.5,-0.625; V2- -0.25,-0.375; V3- 0,-0.125; V4- 0.25,0.125; "
             "V5- 0.5,0.375; V6- 0.75,0.625; V7- -0.875,0.875; B0+ -0.75,-0.625; B1+ -0.5,-0.375; B2+ -0.25,-0.125; "
-            "B3+ 0,0.125; B4+ 0.25,0.375; B5+ 0.5,0.625; B6+ 0.75,0.875; B7+ -0.875,-0.75; B8+ -0.625,-0.5; B9+ -0.375,-0.25; ");
+            "B3+ 0,0.125; B4+ 0.25,0.375; B5+ 0.5,0.625; B6+ 0.75,0.875; B7+ -0.875,-0.75; B8+ -0.625,-0.5; "
+            "B9+ -0.375,-0.25; ");
 }
 
 TEST(game_flow, caught_shows_the_score_at_once_ignores_keys_for_a_second_then_any_key_restarts) {
   loop_t *loop;
   game_t *game = harness_game(&loop);
   // On entry: the game's tune repeated and kept, timer 1 (not the plasma's timer 0) restarted.
-  EXPECT_TRUE(!strcmp(loop->music_file, "assets/game.ogg") && loop->music_flags == (LOOP_MUSIC_REPEAT | LOOP_MUSIC_KEEP) &&
-              harness_entered_ticks[1] == 5000 && harness_entered_ticks[0] != 5000);
+  EXPECT_TRUE(!strcmp(loop->music_file, "assets/game.ogg") && loop->music_flags == (LOOP_MUSIC_REPEAT | LOOP_MUSIC_KEEP)
+              && harness_entered_ticks[1] == 5000 && harness_entered_ticks[0] != 5000);
   tableau_t *first = game->node;
-  game->adult->rescued = 10225502;  // 4294710840 points
   tableau_set_active(game->virus[0]->node, 1);
-  harness_place(game, game->virus[0], 0, -0.12f);
-  // Caught by the virus step (a key does nothing); the score at once (Escape released does nothing);
-  // keys ignored for 1000 ms; then a released key does nothing, a pressed one restarts.
+  harness_place(game, game->virus[0], 0, -0.12f), game->adult->rescued = 10225502;  // 4294710840 points
+  // Frames of ms with a key event, and the state after: caught by the virus step (a key does
+  // nothing); the score at once (Escape released does nothing); keys ignored for 1000 ms; then a
+  // released key does nothing, a pressed one restarts.
   const std::tuple<uint32_t, uint32_t, SDL_Keycode, uint32_t> FRAMES[] = {
-      {20, SDL_KEYDOWN, SDLK_x, GAME_CAUGHT}, {1, SDL_KEYUP, SDLK_ESCAPE, GAME_SCORE}, {999, SDL_KEYDOWN, SDLK_x, GAME_SCORE},
-      {1, 0, 0, GAME_WAITING}, {5000, SDL_KEYUP, SDLK_x, GAME_WAITING}, {1, SDL_KEYDOWN, SDLK_x, GAME_PLAYING}};
+      {20, SDL_KEYDOWN, SDLK_x, GAME_CAUGHT}, {1, SDL_KEYUP, SDLK_ESCAPE, GAME_SCORE},
+      {999, SDL_KEYDOWN, SDLK_x, GAME_SCORE}, {1, 0, 0, GAME_WAITING}, {5000, SDL_KEYUP, SDLK_x, GAME_WAITING},
+      {1, SDL_KEYDOWN, SDLK_x, GAME_PLAYING}};
   for (auto [ms, type, key, state] : FRAMES) {
     harness_now += ms, harness_frame(loop, type, key);
     EXPECT_TRUE(game->state == state && tableau_get_active(game->score) == (state >= GAME_SCORE) &&
@@ -206,6 +206,6 @@ TEST(game_flow, escape_ends_the_process_with_status_0_in_every_state) {
 TEST(game_sfx, each_effect_loads_its_own_file_once_and_the_mixer_frees_the_stream) {
   harness_game();
   harness_loads.clear(), sfx_load();
-  EXPECT_EQ(std::accumulate(harness_loads.begin(), harness_loads.end(), std::string(), [](auto a, auto b) { return a + b + "; "; }),
-            "assets/baby-infected.wav rb 1; assets/baby-held.wav rb 1; assets/baby-rescued.wav rb 1; assets/adult-infected.wav rb 1; ");
+  EXPECT_EQ(harness_loads, "; assets/baby-infected.wav rb 1; assets/baby-held.wav rb 1; assets/baby-rescued.wav rb 1; "
+                           "assets/adult-infected.wav rb 1");
 }

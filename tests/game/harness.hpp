@@ -8,8 +8,8 @@
 // The framework's clock reads harness_now, the game's keyboard harness_keys.
 //
 // Interposed C functions: rand() returns harness_rand's values in order (the C library's once it
-// is empty); files opened through SDL are logged as "file mode", with " freesrc" when loaded as an
-// effect; effects played are logged by name (a "!" marks arguments other than channel -1, no
+// is empty); files opened through SDL are logged as "; file mode", with " freesrc" when loaded as
+// an effect; effects played are logged by name (a "!" marks arguments other than channel -1, no
 // loop, no time limit).
 #pragma once
 
@@ -36,7 +36,7 @@ uint32_t harness_now = 1000, harness_played[SFX_CNT], harness_entered_ticks[LOOP
 uint8_t harness_keys[SDL_NUM_SCANCODES];
 std::deque<int> harness_rand;
 std::string harness_sounds;
-std::vector<std::string> harness_loads;
+std::string harness_loads;  // "; file mode freesrc" per effect loaded
 const uint8_t *(*harness_sdl_keyboard)(void);
 const std::string HARNESS_EFFECTS[SFX_CNT] = {"baby-infected", "baby-held", "baby-rescued", "adult-infected"};
 std::map<const Mix_Chunk *, int> harness_effect_of;
@@ -49,15 +49,15 @@ extern "C" int rand(void) noexcept {
 }
 
 extern "C" SDL_RWops *SDL_RWFromFile(const char *file, const char *mode) {
-  harness_loads.push_back(std::string(file) + " " + mode);
+  harness_loads += "; " + std::string(file) + " " + mode;
   return harness_next(&SDL_RWFromFile, "SDL_RWFromFile")(file, mode);
 }
 
 extern "C" Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc) {
   Mix_Chunk *chunk = harness_next(&Mix_LoadWAV_RW, "Mix_LoadWAV_RW")(src, freesrc);
-  harness_loads.back() += " " + std::to_string(freesrc);
-  for (int i = 0; i < SFX_CNT; i++)
-    harness_effect_of[chunk] = harness_loads.back().find(HARNESS_EFFECTS[i]) == 7 ? i : harness_effect_of[chunk];
+  harness_loads += " " + std::to_string(freesrc);
+  for (int i = 0; i < SFX_CNT; i++)  // the effect named after the last '/' (npos + 1 is 0: not found)
+    if (harness_loads.rfind(HARNESS_EFFECTS[i]) + 1 > harness_loads.rfind('/') + 1) harness_effect_of[chunk] = i;
   return chunk;
 }
 

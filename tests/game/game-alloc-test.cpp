@@ -1,10 +1,11 @@
 // The game against the allocator: frames of play through the real main loop and the real render
-// allocate only what they make, a restart gives back all it takes, and every failed allocation of
-// the game's builders is fatal with its message.
+// allocate only what they make, and every failed allocation of the game's start-up and playfield
+// is fatal with its message.
 //
-// The link routes malloc, calloc and free of the statically linked code (the game, the shell, the
-// drawing modules, the four libraries) through the wrappers below; the shared libraries (SDL, the
-// GL driver) call the allocator directly and are not counted, which is what this suite wants.
+// The link routes malloc and calloc of the statically linked code (the game, the shell, the
+// drawing modules, the four libraries; none of them calls realloc or an aligned allocator) through
+// the wrappers below; the shared libraries (SDL, the GL driver) call the allocator directly and
+// are not counted, which is what this suite wants.
 #include "harness.hpp"
 
 #include <sys/wait.h>

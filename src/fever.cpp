@@ -158,10 +158,16 @@ void fever_update(loop_t *loop, void *)
 void fever_render(loop_t *loop, void *)
 {
   fever_t *fever = static_cast<fever_t *>(loop_context(loop, 0));
-  if (tableau_render(fever->root, loop))
+  if (tableau_render(fever->root, loop)) {
     SDL_GL_SwapWindow(fever->window);
-  else
+    // A swap that presents nothing (SDL's offscreen driver swaps a pbuffer)
+    // neither waits nor hands the frame to the GL: without the flush every
+    // frame's commands would pile up in the driver. After a real swap there
+    // is nothing left to flush.
+    glFlush();
+  } else {
     SDL_Delay(100);
+  }
 }
 
 void fever_dispatch(loop_t *loop, void *, const SDL_Event *event)

@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+# The real program against what a player, a packager or a broken disk can do
+# to it: odd command lines, broken or missing files, no display. Each start
+# runs in a scratch directory holding links to the assets, on SDL's offscreen
+# video driver (asked for) and dummy audio, with the frame probe of
+# bench/whole/swapwatch.c preloaded.
+#
+# A start passes when it either presents a frame and then, stopped with
+# SIGTERM (which SDL turns into a quit), ends with status 0 having said
+# nothing fatal; or ends by itself with status 1 and exactly one
+# "Fatal error: " line, the expected one where a case names it. Never a
+# signal, an assertion or a sanitizer report.
+#
+# Usage: hardening-test.py ORB ASSETS PROBE argv COUNT [SEED] | files | no-display
+import mmap, os, random, shutil, signal, struct, subprocess, sys, tempfile, time
+from concurrent.futures import ThreadPoolExecutor
+
+ORB, ASSETS, PROBE, MODE = *map(os.path.abspath, sys.argv[1:4]), sys.argv[4]
+REPORTS = ("ERROR: ", "runtime error:", "Assertion", "Segmentation")
+EFFECTS = ["baby-infected.wav", "baby-held.wav", "baby-rescued.wav", "adult-infected.wav"]
+# Permission bits do not stop root: the case that needs them runs as nobody.
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] if os.geteuid() == 0 else []
+rng = random.Random(int(sys.argv[6]) if len(sys.argv) > 6 else 1205)
+
+
+# One start; returns what went wrong, or None. fatal: the message it must end
+# with; quiet: it must print nothing; speed: how much faster its clock runs
+# (the game's music starts after the logo); video: the SDL driver asked for.
+def start(args=(b"--window", b"64x48"), setup=None, fatal=None, quiet=False, speed=1,
+          video="offscreen", nobody=False):
+    d = tempfile.mkdtemp(prefix="orb-hard-")
+    try:
+        os.chmod(d, 0o755)
+        os.mkdir(f"{d}/assets")
+        for name in os.listdir(ASSETS):
+            os.symlink(f"{ASSETS}/{name}", f"{d}/assets/{name}")
+        if setup:
+            setup(d)
+        with open(f"{d}/watch", "wb") as f:
+            f.write(bytes(mmap.PAGESIZE))
+        os.chmod(f"{d}/watch", 0o666)
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env.update(SDL_VIDEODRIVER=video, SDL_AUDIODRIVER="dummy", XDG_RUNTIME_DIR=d, LD_PRELOAD=PROBE,
+                   SWAPWATCH_FILE=f"{d}/watch", SWAPWATCH_SPEED=str(speed),
+                   ASAN_OPTIONS="detect_leaks=0:verify_asan_link_order=0:allocator_may_return_null=1")
+        env = {k: v for k, v in env.items() if v is not None}
+        with open(f"{d}/watch", "r+b") as f, tempfile.TemporaryFile() as err:
+            probe = mmap.mmap(f.fileno(), mmap.PAGESIZE)
+            p = subprocess.Popen(NOBODY * nobody + [ORB, *args], cwd=d, env=env, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=err)
+            framed, end = False, time.monotonic() + 60
+            while p.poll() is None and time.monotonic() < end:
+                if not fatal and not framed and struct.unpack_from("=Q", probe, 8)[0]:  # frames shown
+                    framed, end = True, time.monotonic() + 30
+                    p.send_signal(signal.SIGTERM)
+                time.sleep(0.02)
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+            err.seek(0)
+            text = err.read().decode(errors="replace")
+    finally:
+        shutil.rmtree(d, ignore_errors=True)
+    fatals = [line for line in text.splitlines() if line.startswith("Fatal error: ")]
+    if framed:
+        ok = p.returncode == 0 and not fatals and not (quiet and text)
+    else:
+        ok = p.returncode == 1 and len(fatals) == 1 and fatals[0].startswith(fatal or "Fatal error: ")
+    if ok and not any(r in text for r in REPORTS):
+        return None
+    return f"{'stopped at its first frame' if framed else 'ended'}: status {p.returncode}, {text[-1500:]!r}"
+
+
+# Argument vectors around the one switch and its size, and noise. Most start
+# with a form of the switch: any other first word means full screen, the
+# slowest start.
+def argv_cases(count):
+    switch = [b"--window", b"--WINDOW", b"--wInDoW", b"-window", b"--window=64x48"]
+    sizes = [b"64x48", b"1x1", b"0x0", b"16384x64", b"16385x64", b"64x99999", b"-1x-1", b"4294967295x64",
+             b"4294967296x4294967296", b"99999999999999999999x8", b"64x", b"x48", b"1.5x2.5", b"%s%n%x",
+             b" 64 x 48", "٦٤x٤٨".encode()]
+    for i in range(count):
+        words = [rng.choice(sizes) if rng.random() < 0.7 else bytes(  # no NUL in an argument
+            rng.randrange(1, 256) for _ in range(rng.choice([0, 1, 9, 300, 131071]))) for _ in range(4)]
+        if rng.random() < 0.8:
+            words[0] = rng.choice(switch)
+        words = words[:rng.choice([1, 2, 2, 2, 3, 4])]
+        yield f"vector {i} {[w[:40] for w in words]}", dict(args=words)
+
+
+def spoil(names, how):
+    def setup(d):
+        for name in names:
+            with open(f"{d}/assets/{name}", "rb") as f:
+                data = f.read()
+            os.unlink(f"{d}/assets/{name}")
+            if how != "missing":
+                with open(f"{d}/assets/{name}", "wb") as f:
+                    f.write({"empty": b"", "cut short": data[:200], "garbage": rng.randbytes(8192)}[how])
+    return setup
+
+
+def replace(name, how):
+    def setup(d):
+        path = f"{d}/{name}"
+        shutil.rmtree(path, ignore_errors=True)
+        if how == "a file of garbage":
+            with open(path, "wb") as f:
+                f.write(rng.randbytes(65536))
+        elif how == "a dangling link":
+            os.symlink(f"{d}/nowhere", path)
+        else:
+            os.mkdir(path, 0 if how == "unreadable" else 0o755)
+    return setup
+
+
+def files_cases():
+    for how in ("missing", "empty", "cut short", "garbage"):
+        for music in ("quietmoth.ogg", "game.ogg"):
+            yield f"{music} {how}", dict(setup=spoil([music], how), speed=20,
+                                         fatal=f'Fatal error: Unable to load music "assets/{music}"')
+        yield f"every effect {how}", dict(setup=spoil(EFFECTS, how), quiet=True)
+    for how in ("a file of garbage", "a directory"):
+        yield f"gamecontrollerdb.txt {how}", dict(setup=replace("gamecontrollerdb.txt", how))
+    reachable = subprocess.run(NOBODY + ["test", "-x", ORB, "-a", "-r", PROBE]).returncode == 0
+    for how in ("a file of garbage", "a dangling link") + ("unreadable",) * reachable:
+        yield f"assets {how}", dict(setup=replace("assets", how), nobody=how == "unreadable",
+                                    fatal='Fatal error: Unable to load music "assets/quietmoth.ogg"')
+
+
+cases = {"argv": lambda: argv_cases(int(sys.argv[5])), "files": files_cases,
+         "no-display": lambda: [("no display", dict(video=None, fatal="Fatal error: No display"))]}[MODE]()
+with ThreadPoolExecutor(max_workers=2) as pool:
+    results = list(pool.map(lambda case: (case[0], start(**case[1])), cases))
+for name, problem in results:
+    print(("ok   " if problem is None else "FAIL ") + name + (f": {problem}" if problem else ""))
+sys.exit(any(problem for _, problem in results))

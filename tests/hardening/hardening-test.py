@@ -12,12 +12,11 @@
 # signal, an assertion or a sanitizer report.
 #
 # Usage: hardening-test.py ORB ASSETS PROBE argv COUNT [SEED] | files | no-display
-import mmap, os, random, shutil, signal, struct, subprocess, sys, tempfile, time
+import mmap, os, pathlib, random, shutil, signal, struct, subprocess, sys, tempfile, time
 from concurrent.futures import ThreadPoolExecutor
 
 ORB, ASSETS, PROBE, MODE = *map(os.path.abspath, sys.argv[1:4]), sys.argv[4]
 REPORTS = ("ERROR: ", "runtime error:", "Assertion", "Segmentation")
-EFFECTS = ["baby-infected.wav", "baby-held.wav", "baby-rescued.wav", "adult-infected.wav"]
 # Permission bits do not stop root: the case that needs them runs as nobody.
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] if os.geteuid() == 0 else []
 rng = random.Random(int(sys.argv[6]) if len(sys.argv) > 6 else 1205)
@@ -31,20 +30,17 @@ def start(args=(b"--window", b"64x48"), setup=None, fatal=None, quiet=False, spe
     d = tempfile.mkdtemp(prefix="orb-hard-")
     try:
         os.chmod(d, 0o755)
-        os.mkdir(f"{d}/assets")
-        for name in os.listdir(ASSETS):
-            os.symlink(f"{ASSETS}/{name}", f"{d}/assets/{name}")
+        shutil.copytree(ASSETS, f"{d}/assets")
         if setup:
             setup(d)
-        with open(f"{d}/watch", "wb") as f:
-            f.write(bytes(mmap.PAGESIZE))
+        pathlib.Path(f"{d}/watch").write_bytes(bytes(mmap.PAGESIZE))
         os.chmod(f"{d}/watch", 0o666)
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        env.update(SDL_VIDEODRIVER=video, SDL_AUDIODRIVER="dummy", XDG_RUNTIME_DIR=d, LD_PRELOAD=PROBE,
-                   SWAPWATCH_FILE=f"{d}/watch", SWAPWATCH_SPEED=str(speed),
+        env = dict(os.environ, SDL_VIDEODRIVER=video or "", SDL_AUDIODRIVER="dummy", XDG_RUNTIME_DIR=d,
+                   LD_PRELOAD=PROBE, SWAPWATCH_FILE=f"{d}/watch", SWAPWATCH_SPEED=str(speed),
                    ASAN_OPTIONS="detect_leaks=0:verify_asan_link_order=0:allocator_may_return_null=1")
-        env = {k: v for k, v in env.items() if v is not None}
-        with open(f"{d}/watch", "r+b") as f, tempfile.TemporaryFile() as err:
+        for name in ("DISPLAY", "WAYLAND_DISPLAY") + ("SDL_VIDEODRIVER",) * (not video):
+            env.pop(name, None)
+        with open(f"{d}/watch", "r+b") as f, open(f"{d}/err", "w+b") as err:
             probe = mmap.mmap(f.fileno(), mmap.PAGESIZE)
             p = subprocess.Popen(NOBODY * nobody + [ORB, *args], cwd=d, env=env, stdin=subprocess.DEVNULL,
                                  stdout=subprocess.DEVNULL, stderr=err)
@@ -54,18 +50,14 @@ def start(args=(b"--window", b"64x48"), setup=None, fatal=None, quiet=False, spe
                     framed, end = True, time.monotonic() + 30
                     p.send_signal(signal.SIGTERM)
                 time.sleep(0.02)
-            if p.poll() is None:
-                p.kill()
-                p.wait()
-            err.seek(0)
-            text = err.read().decode(errors="replace")
+            p.kill() if p.poll() is None else None
+            p.wait()
+        text = pathlib.Path(f"{d}/err").read_text(errors="replace")
     finally:
         shutil.rmtree(d, ignore_errors=True)
     fatals = [line for line in text.splitlines() if line.startswith("Fatal error: ")]
-    if framed:
-        ok = p.returncode == 0 and not fatals and not (quiet and text)
-    else:
-        ok = p.returncode == 1 and len(fatals) == 1 and fatals[0].startswith(fatal or "Fatal error: ")
+    ok = (p.returncode == 0 and not fatals and not (quiet and text)) if framed else \
+        (p.returncode == 1 and len(fatals) == 1 and fatals[0].startswith(fatal or "Fatal error: "))
     if ok and not any(r in text for r in REPORTS):
         return None
     return f"{'stopped at its first frame' if framed else 'ended'}: status {p.returncode}, {text[-1500:]!r}"
@@ -76,9 +68,8 @@ def start(args=(b"--window", b"64x48"), setup=None, fatal=None, quiet=False, spe
 # slowest start.
 def argv_cases(count):
     switch = [b"--window", b"--WINDOW", b"--wInDoW", b"-window", b"--window=64x48"]
-    sizes = [b"64x48", b"1x1", b"0x0", b"16384x64", b"16385x64", b"64x99999", b"-1x-1", b"4294967295x64",
-             b"4294967296x4294967296", b"99999999999999999999x8", b"64x", b"x48", b"1.5x2.5", b"%s%n%x",
-             b" 64 x 48", "٦٤x٤٨".encode()]
+    sizes = [b"64x48", b"0x0", b"16384x64", b"64x16385", b"-1x-1", b"4294967296x9", b"99999999999999999999x8",
+             b"64x", b"x48", b"1.5x2.5", b"%s%n%x", b" 64 x 48", "٦٤x٤٨".encode()]
     for i in range(count):
         words = [rng.choice(sizes) if rng.random() < 0.7 else bytes(  # no NUL in an argument
             rng.randrange(1, 256) for _ in range(rng.choice([0, 1, 9, 300, 131071]))) for _ in range(4)]
@@ -88,44 +79,38 @@ def argv_cases(count):
         yield f"vector {i} {[w[:40] for w in words]}", dict(args=words)
 
 
-def spoil(names, how):
+# Makes each named file or directory (relative to the working directory)
+# missing, empty, cut short, garbage, a directory, a dangling link or an
+# unreadable directory.
+def broken(names, how):
     def setup(d):
-        for name in names:
-            with open(f"{d}/assets/{name}", "rb") as f:
-                data = f.read()
-            os.unlink(f"{d}/assets/{name}")
-            if how != "missing":
-                with open(f"{d}/assets/{name}", "wb") as f:
+        for path in (f"{d}/{name}" for name in names):
+            data = open(path, "rb").read() if os.path.isfile(path) else b""
+            if os.path.lexists(path):
+                shutil.rmtree(path) if os.path.isdir(path) else os.unlink(path)
+            if how == "a dangling link":
+                os.symlink(f"{d}/nowhere", path)
+            elif how in ("a directory", "unreadable"):
+                os.mkdir(path, 0 if how == "unreadable" else 0o755)
+            elif how != "missing":
+                with open(path, "wb") as f:
                     f.write({"empty": b"", "cut short": data[:200], "garbage": rng.randbytes(8192)}[how])
     return setup
 
 
-def replace(name, how):
-    def setup(d):
-        path = f"{d}/{name}"
-        shutil.rmtree(path, ignore_errors=True)
-        if how == "a file of garbage":
-            with open(path, "wb") as f:
-                f.write(rng.randbytes(65536))
-        elif how == "a dangling link":
-            os.symlink(f"{d}/nowhere", path)
-        else:
-            os.mkdir(path, 0 if how == "unreadable" else 0o755)
-    return setup
-
-
 def files_cases():
+    music = 'Fatal error: Unable to load music "assets/{}"'.format
+    effects = [f"assets/{e}.wav" for e in ("baby-infected", "baby-held", "baby-rescued", "adult-infected")]
     for how in ("missing", "empty", "cut short", "garbage"):
-        for music in ("quietmoth.ogg", "game.ogg"):
-            yield f"{music} {how}", dict(setup=spoil([music], how), speed=20,
-                                         fatal=f'Fatal error: Unable to load music "assets/{music}"')
-        yield f"every effect {how}", dict(setup=spoil(EFFECTS, how), quiet=True)
-    for how in ("a file of garbage", "a directory"):
-        yield f"gamecontrollerdb.txt {how}", dict(setup=replace("gamecontrollerdb.txt", how))
+        for m in ("quietmoth.ogg", "game.ogg"):
+            yield f"{m} {how}", dict(setup=broken([f"assets/{m}"], how), speed=20, fatal=music(m))
+        yield f"every effect {how}", dict(setup=broken(effects, how), quiet=True)
+    for how in ("garbage", "a directory"):
+        yield f"gamecontrollerdb.txt {how}", dict(setup=broken(["gamecontrollerdb.txt"], how))
     reachable = subprocess.run(NOBODY + ["test", "-x", ORB, "-a", "-r", PROBE]).returncode == 0
-    for how in ("a file of garbage", "a dangling link") + ("unreadable",) * reachable:
-        yield f"assets {how}", dict(setup=replace("assets", how), nobody=how == "unreadable",
-                                    fatal='Fatal error: Unable to load music "assets/quietmoth.ogg"')
+    for how in ("garbage", "a dangling link") + ("unreadable",) * reachable:
+        yield f"assets {how}", dict(setup=broken(["assets"], how), nobody=how == "unreadable",
+                                    fatal=music("quietmoth.ogg"))
 
 
 cases = {"argv": lambda: argv_cases(int(sys.argv[5])), "files": files_cases,

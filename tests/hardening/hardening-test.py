@@ -16,7 +16,6 @@ import mmap, os, pathlib, random, shutil, signal, struct, subprocess, sys, tempf
 from concurrent.futures import ThreadPoolExecutor
 
 ORB, ASSETS, PROBE, MODE = *map(os.path.abspath, sys.argv[1:4]), sys.argv[4]
-REPORTS = ("ERROR: ", "runtime error:", "Assertion", "Segmentation")
 # Permission bits do not stop root: the case that needs them runs as nobody.
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] if os.geteuid() == 0 else []
 rng = random.Random(int(sys.argv[6]) if len(sys.argv) > 6 else 1205)
@@ -24,9 +23,10 @@ rng = random.Random(int(sys.argv[6]) if len(sys.argv) > 6 else 1205)
 
 # One start; returns what went wrong, or None. fatal: the message it must end
 # with; quiet: it must print nothing; speed: how much faster its clock runs
-# (the game's music starts after the logo); video: the SDL driver asked for.
+# (the game's music starts after the logo); video: the SDL driver asked for;
+# play: seconds it plays before SIGTERM, after which it must end within quit.
 def start(args=(b"--window", b"64x48"), setup=None, fatal=None, quiet=False, speed=1,
-          video="offscreen", nobody=False):
+          video="offscreen", nobody=False, play=0, quit=30):
     d = tempfile.mkdtemp(prefix="orb-hard-")
     try:
         os.chmod(d, 0o755)
@@ -47,7 +47,8 @@ def start(args=(b"--window", b"64x48"), setup=None, fatal=None, quiet=False, spe
             framed, end = False, time.monotonic() + 60
             while p.poll() is None and time.monotonic() < end:
                 if not fatal and not framed and struct.unpack_from("=Q", probe, 8)[0]:  # frames shown
-                    framed, end = True, time.monotonic() + 30
+                    time.sleep(play)
+                    framed, end = True, time.monotonic() + quit
                     p.send_signal(signal.SIGTERM)
                 time.sleep(0.02)
             p.kill() if p.poll() is None else None
@@ -58,7 +59,7 @@ def start(args=(b"--window", b"64x48"), setup=None, fatal=None, quiet=False, spe
     fatals = [line for line in text.splitlines() if line.startswith("Fatal error: ")]
     ok = (p.returncode == 0 and not fatals and not (quiet and text)) if framed else \
         (p.returncode == 1 and len(fatals) == 1 and fatals[0].startswith(fatal or "Fatal error: "))
-    if ok and not any(r in text for r in REPORTS):
+    if ok and not any(report in text for report in ("ERROR: ", "runtime error:", "Assertion", "Segmentation")):
         return None
     return f"{'stopped at its first frame' if framed else 'ended'}: status {p.returncode}, {text[-1500:]!r}"
 
@@ -114,9 +115,9 @@ def files_cases():
 
 
 cases = {"argv": lambda: argv_cases(int(sys.argv[5])), "files": files_cases,
-         "no-display": lambda: [("no display", dict(video=None, fatal="Fatal error: No display"))]}[MODE]()
+         "no-display": lambda: [("no display", dict(video=None, fatal="Fatal error: No display")),
+                                ("offscreen asked for, 3 s of full screen", dict(args=[], play=3, quit=5))]}[MODE]()
 with ThreadPoolExecutor(max_workers=2) as pool:
     results = list(pool.map(lambda case: (case[0], start(**case[1])), cases))
-for name, problem in results:
-    print(("ok   " if problem is None else "FAIL ") + name + (f": {problem}" if problem else ""))
+print("\n".join(f"FAIL {name}: {problem}" if problem else f"ok   {name}" for name, problem in results))
 sys.exit(any(problem for _, problem in results))

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,9 +30,9 @@ std::vector<double> decode(const char *name) {
   return pcm;
 }
 
-// The RMS level of the loudest window of that many samples (or of the whole).
-double rms(const std::vector<double> &pcm, size_t window = SIZE_MAX) {
-  window = std::min(window, pcm.size());
+// The RMS level of the loudest window of that many samples (0: of the whole).
+double rms(const std::vector<double> &pcm, size_t window = 0) {
+  window = window ? std::min(window, pcm.size()) : pcm.size();
   double loudest = 0.0;
   for (size_t from = 0; from + window <= pcm.size(); from += window / 4 + 1) {
     double sum = 0.0;

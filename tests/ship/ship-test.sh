@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Shipping checks, each in a scratch directory removed on exit.
-#   package  the .deb passes lintian and the freedesktop validators, names the
-#            SDL libraries it needs, holds the icons, and the game unpacked from
-#            it runs under X from an unrelated directory: the logo, then the
-#            game, then Escape ends it with status 0
+#   package  the .deb passes lintian (which also wants the libraries it links
+#            named in Depends) and the freedesktop validators, its desktop
+#            entry names the launcher and the data, it holds the icons, and the
+#            game unpacked from it runs under X from an unrelated directory:
+#            the logo, then the game, then Escape ends it with status 0
 #   installed a cmake --install under any prefix: the launcher, reached through
 #            a link, runs the program from the data directory with its
 #            arguments and passes its status on; a start that found no sound
@@ -15,6 +16,7 @@
 # "A && B || fail" fails when either fails, as meant; the stub is written verbatim.
 # shellcheck disable=SC2015,SC2016
 set -uo pipefail
+umask 002  # as in a group-writable checkout: nothing installed may follow it
 build=$(cd "$1" && pwd) src=$(cd "$(dirname "$0")/../.." && pwd)
 s=$(mktemp -d "${TMPDIR:-/tmp}/orb-ship.XXXXXX")
 # shellcheck source-path=SCRIPTDIR/../.. source=tools/preview/xsession.sh
@@ -26,9 +28,9 @@ package() {
   (cd "$s" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$s/out") >"$s/log" 2>&1 || fail "cpack: $(cat "$s/log")"
   deb=$(echo "$s"/out/orb_*.deb)
   lintian --allow-root --pedantic -I -E --fail-on error,warning "$deb" || fail "lintian"
-  dpkg-deb -f "$deb" Depends | grep -q 'libsdl2-mixer' || fail "Depends: $(dpkg-deb -f "$deb" Depends)"
   dpkg-deb -x "$deb" "$s/root" && cd "$s/root/usr/share" || fail "dpkg-deb -x"
   desktop-file-validate applications/*.desktop && appstreamcli validate --no-net metainfo/*.xml || fail "validators"
+  [ -x "$s/root$(sed -n 's/^Exec=//p' applications/*.desktop)" ] && [ -d "$s/root$(sed -n 's/^Path=//p' applications/*.desktop)/assets" ] || fail "Exec= or Path="
   ls icons/hicolor/{32x32,48x48,64x64,128x128,256x256}/apps/orb.png icons/hicolor/scalable/apps/orb.svg >/dev/null || fail "icons"
   xsession_start "$s/x" 800x600 || fail "no X server"
   mkdir "$s/elsewhere" && cd "$s/elsewhere" || exit 1

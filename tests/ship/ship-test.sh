@@ -27,7 +27,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 package() {
   (cd "$s" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$s/out") >"$s/log" 2>&1 || fail "cpack: $(cat "$s/log")"
   deb=$(echo "$s"/out/orb_*.deb)
-  lintian --allow-root --pedantic -I -E --fail-on error,warning "$deb" || fail "lintian"
+  lintian --allow-root --pedantic -I -E --fail-on error,warning,info "$deb" || fail "lintian"
   dpkg-deb -x "$deb" "$s/root" && cd "$s/root/usr/share" || fail "dpkg-deb -x"
   desktop-file-validate applications/*.desktop && appstreamcli validate --no-net metainfo/*.xml || fail "validators"
   [ -x "$s/root$(sed -n 's/^Exec=//p' applications/*.desktop)" ] && [ -d "$s/root$(sed -n 's/^Path=//p' applications/*.desktop)/assets" ] || fail "Exec= or Path="

@@ -93,6 +93,21 @@ void fever_from_ndc(int w, int h, int *res_x, int *res_y, float x, float y)
   *res_y = int(roundf((y + 1.f) * (float(h) * 0.5f)));
 }
 
+// A compositor that blends windows (Wayland's do) shows the frame through its
+// alpha, and the drawing leaves that alpha at 0 where the clear shows and
+// below 1 under the blended sprites: the desktop would shine through. SDL asks
+// EGL for opaque presentation, but Mesa's software path does not offer it.
+// So alpha alone is set to 1 before each swap; the colours are untouched and
+// the clear colour goes back to GL's default, which the clear node relies on.
+void fever_make_opaque(void)
+{
+  glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+  glClearColor(0.f, 0.f, 0.f, 1.f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glClearColor(0.f, 0.f, 0.f, 0.f);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+}
+
 } // namespace
 
 void *fever_init(loop_t *, int argc, char **argv)
@@ -159,6 +174,7 @@ void fever_render(loop_t *loop, void *)
 {
   fever_t *fever = static_cast<fever_t *>(loop_context(loop, 0));
   if (tableau_render(fever->root, loop)) {
+    fever_make_opaque();
     SDL_GL_SwapWindow(fever->window);
     // A swap that presents nothing (SDL's offscreen driver swaps a pbuffer)
     // neither waits nor hands the frame to the GL: without the flush every

@@ -32,7 +32,7 @@ int objects[3];
 
 void note(loop_t *loop, int k, char op, void *object, const std::string &event = "") {
   // An operation gets its own context's object and runs while that context is current.
-  EXPECT_TRUE(object == &objects[k] && loop_context(loop, -1) == object);
+  EXPECT_TRUE(object == &objects[k] && loop_context(loop, -1) == object && loop_context(loop, 0) == &objects[0]);
   if (calls.push_back(std::to_string(k) + op + event), calls.size() > 100) abort();  // the loop does not stop
   if (const size_t n = calls.size() - 1; n < want.size() && want[n].find('>') != std::string::npos)
     want[n].back() == 'q' ? loop_quit() : loop_context_enter(loop, want[n].back() - '0');
@@ -125,18 +125,23 @@ std::string state(loop_t *loop, Mix_Music *last) {  // "[+ if reloaded]music:fla
 }
 constexpr int REP = LOOP_MUSIC_REPEAT, FADE = LOOP_MUSIC_FADE_IN, OPT = LOOP_MUSIC_OPTIONAL, QUE = LOOP_MUSIC_QUEUE,
               KEEP = LOOP_MUSIC_KEEP;
-// Steps: a file to set, or "!" halt (the hook runs at once), "~" wait for the state (the hook
-// runs on the audio thread), "P" pause, "R" resume.
+// Steps: a file to set, or "!" halt (the hook runs at once), "~" wait for the state or "." for
+// 400 ms (the hook runs on the audio thread), "P" pause, "R" resume.
 const struct { int flags; const char *name, *want; } music[] = {
-    {OPT, "missing", "-:0 -:0 S"}, {QUE, "b", "+b:8 -:0 P"},  // nothing loaded: a queued piece starts
-    {FADE | REP, "a", "+a:3 -:0 F"}, {0, "!", "a:3 -:0 P"},   // the hook repeats it, without the fade
+    // nothing loaded: a queued piece starts; the hook repeats a piece, without its fade; KEEP keeps it
+    {OPT, "missing", "-:0 -:0 S"}, {QUE, "b", "+b:8 -:0 P"}, {FADE | REP, "a", "+a:3 -:0 F"}, {0, "!", "a:3 -:0 P"},
+    // the last name queued wins over repetition; an optional file that fails changes nothing
     {KEEP | FADE, "a", "a:3 -:0 P"}, {QUE | FADE, "b", "a:3 b:2 P"}, {QUE | REP, "c", "a:3 c:1 P"},
-    {OPT, "missing", "a:3 c:1 P"}, {0, "!", "+c:1 -:0 P"},  // the queued piece wins over repetition
-    {KEEP, "b", "+b:16 -:0 P"}, {0, "b", "+b:0 -:0 P"}, {QUE, "missing", "b:0 missing:0 P"},
-    {REP, "a", "+a:1 -:0 P"},  // the queue goes before the halt, or its hook would load "missing"
-    {0, "P", "a:1 -:0 Z"}, {0, "R", "a:1 -:0 P"}, {0, "P", "a:1 -:0 Z"}, {0, "short", "+short:0 -:0 P"},
-    {0, "~", "short:0 -:0 S"}, {KEEP, "short", "short:0 -:0 S"},  // ended, silent, still loaded
-    {REP, "short", "+short:1 -:0 P"}, {QUE | FADE | REP, "b", "short:1 b:3 P"}, {0, "~", "+b:3 -:0 F"},
+    {OPT, "missing", "a:3 c:1 P"}, {0, "!", "+c:1 -:0 P"}, {KEEP, "b", "+b:16 -:0 P"}, {0, "b", "+b:0 -:0 P"},
+    // a queued optional file that fails leaves nothing queued; a replacement drops the queue before
+    // its halt, whose hook would load "missing"
+    {QUE | OPT, "missing", "b:0 missing:4 P"}, {0, "!", "b:0 -:0 S"}, {QUE, "missing", "b:0 missing:0 S"},
+    {REP, "a", "+a:1 -:0 P"}, {0, "P", "a:1 -:0 Z"}, {0, "R", "a:1 -:0 P"}, {0, "P", "a:1 -:0 Z"},
+    // a new piece is never paused; one that ends without REPEAT is silent and still loaded
+    {0, "short", "+short:0 -:0 P"}, {0, "~", "short:0 -:0 S"}, {KEEP, "short", "short:0 -:0 S"},
+    // a repeating piece that ends on the audio thread starts again, unless a piece is queued
+    {REP, "short", "+short:1 -:0 P"}, {0, ".", "short:1 -:0 P"}, {QUE | FADE | REP, "b", "short:1 b:3 P"},
+    {0, "~", "+b:3 -:0 F"},
 };
 
 TEST(loop_music, pieces_start_keep_queue_repeat_and_end_as_their_flags_say) {
@@ -146,7 +151,8 @@ TEST(loop_music, pieces_start_keep_queue_repeat_and_end_as_their_flags_say) {
   for (const auto &m : music) {
     const char step = *m.name;
     step == '!' ? (void)Mix_HaltMusic() : step == 'P' ? loop_music_pause() : step == 'R' ? loop_music_resume()
-    : step == '~' ? wait_for([&] { return state(loop, last) == m.want; }) : loop_music_set(loop, m.flags, "%s", m.name);
+    : step == '~' ? wait_for([&] { return state(loop, last) == m.want; }) : step == '.' ? SDL_Delay(400)
+                  : loop_music_set(loop, m.flags, "%s", m.name);
     EXPECT_EQ(state(loop, last), m.want) << "after " << m.name << " with flags " << m.flags;
     last = loop->music;
   }
@@ -168,8 +174,7 @@ std::string joystick() {  // a virtual one with ids of its own, matched against 
 }
 // Each row runs in a child: how it ends (exit 5: joystick 0 was opened), its standard error
 // (all of it, or an assertion's line) and what it does.
-using exited = testing::ExitedWithCode;
-using killed = testing::KilledBySignal;
+using exited = testing::ExitedWithCode; using killed = testing::KilledBySignal;
 loop_t none;  // without contexts
 const loop_ops_t *const no_table[] = {nullptr};
 const struct { std::function<bool(int)> end; const char *err; void (*run)(); } ends[] = {

@@ -53,8 +53,7 @@ struct runner_t {
   std::vector<int> kids(int p) {  // p -1: every live node
     std::vector<int> k;
     for (int i = 0; i < int(n.size()); i++) if (n[i].alive && (p < 0 || n[i].parent == p)) k.push_back(i);
-    std::sort(k.begin(), k.end(), [&](int a, int b) { return n[a].place < n[b].place; });
-    return k;
+    return std::ranges::sort(k, {}, [&](int a) { return n[a].place; }), k;
   }
   void walk(int i, char slot, void *arg, float alpha) {
     alpha *= n[i].alpha;
@@ -110,12 +109,12 @@ struct runner_t {
         return tableau_lookup_name(m.t, names[v % 7]) == (f < 0 ? nullptr : n[f].t);
     }
   }
-  bool agrees() {
-    bool same = seen == want;
+  bool agrees() {  // the calls since the last step (forgotten here), then every live node's accessors
+    bool same = std::exchange(seen, {}) == std::exchange(want, {});
     for (int i : kids(-1))
       same = same && tableau_get_alpha(n[i].t) == n[i].alpha && tableau_get_active(n[i].t) == n[i].active &&
              tableau_get_locked(n[i].t) == n[i].locked && tableau_get_object(n[i].t) == obj(n[i].object);
-    return seen.clear(), want.clear(), same;
+    return same;
   }
 };
 

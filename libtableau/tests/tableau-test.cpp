@@ -2,17 +2,21 @@
 // sequences, and the assertions that guard its contract.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <random>
 
 #include "tableau-model.hpp"
 
 TEST(tableau_model, random_operations_call_back_return_and_find_as_the_model_says) {
+  const size_t before = mallinfo2().uordblks;
   std::mt19937 rng(1);
   for (int run = 0; run < 300; run++) {
     std::vector<uint8_t> bytes(rng() % 4000);  // random bytes, hence random operations
     std::generate(bytes.begin(), bytes.end(), rng);
     ASSERT_EQ(tableau_model::run(bytes.data(), bytes.size()), "") << "run " << run;
   }
+  EXPECT_LT(mallinfo2().uordblks, before + (1 << 20)) << "freed nodes give their memory back";
 }
 
 TEST(tableau_assert, broken_preconditions_abort_naming_the_expression) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -198,11 +199,15 @@ const struct { std::function<bool(int)> end; const char *err; void (*run)(); } e
     {killed(SIGABRT), "Assertion `length >= 0 && length <= 255' failed", [] { loop_music_set(&none, OPT, "%0256d", 0); }},
 };
 
+// A child may run for 10 s and write no file past 4 MB (the parent collects its standard error in
+// one): a fault that makes it loop fails its row, and can neither hang the suite nor fill the disk.
+void bound() { const rlimit size = {1 << 22, 1 << 22}; alarm(10), setrlimit(RLIMIT_FSIZE, &size); }
+
 TEST(loop_end, start_up_says_what_it_cannot_use_failures_stop_with_their_message_and_misuse_aborts) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (const auto &x : ends)
-    EXPECT_EXIT((x.run(), exit(SDL_GameControllerFromInstanceID(SDL_JoystickGetDeviceInstanceID(0)) ? 5 : 0)), x.end,
-                x.err);
+    EXPECT_EXIT((bound(), x.run(), exit(SDL_GameControllerFromInstanceID(SDL_JoystickGetDeviceInstanceID(0)) ? 5 : 0)),
+                x.end, x.err);
 }
 
 }  // namespace

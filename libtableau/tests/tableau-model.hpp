@@ -21,14 +21,13 @@ namespace tableau_model {
 using call_t = std::tuple<char, tableau_t *, void *, void *, float, bool>;
 inline std::vector<call_t> seen;
 
-inline void prepare(tableau_t *t, void *o, void *arg, float a) { seen.push_back({'p', t, o, arg, a, false}); }
-inline void render(tableau_t *t, void *o, void *arg, float a) { seen.push_back({'r', t, o, arg, a, false}); }
+template <char s> void called(tableau_t *t, void *o, void *arg, float a) { seen.push_back({s, t, o, arg, a, false}); }
 inline void release(tableau_t *t, void *o) {
   const auto bare = [](const tableau_link_t &head) { return head.next == &head; };
   seen.push_back({'f', t, o, nullptr, 0, bare(t->link) && std::all_of(t->layers, t->layers + TABLEAU_LAYERS_MAX, bare)});
 }
 // Kinds: recording, and no table at all.
-inline const tableau_ops_t recording = {prepare, render, release};
+inline const tableau_ops_t recording = {called<'p'>, called<'r'>, release};
 inline const tableau_ops_t *const kinds[] = {&recording, nullptr};
 // Shared names, and long ones alike in their first 15 or 16 characters.
 inline const char *const names[] = {"", "a", "virus", "sixteen-chars-a", "sixteen-chars-ab", "sixteen-chars-abXY",

@@ -88,6 +88,7 @@ TEST(loop_frame, operations_run_in_the_order_each_situation_requires) {
   EXPECT_EQ(loop_shutdown(loop), 0);
 }
 
+loop_t none;  // without contexts: the timers' loop, and the assertions'
 uint32_t now;
 const struct { uint32_t now; char op; unsigned timer = 0; uint32_t period = 0, want = 0; } ticks[] = {
     // never reset: from the clock's start; lateness is dropped; a period of 0 fires every time
@@ -100,12 +101,11 @@ const struct { uint32_t now; char op; unsigned timer = 0; uint32_t period = 0, w
 };
 
 TEST(loop_ticks, timers_follow_the_clock_through_pauses_late_checks_and_the_wrap) {
-  static loop_t loop;
   loop_clock = [] { return now; };
   for (const auto &t : ticks) {
     now = t.now;
-    const uint32_t got = t.op == 'r' ? (loop_ticks_reset(&loop, t.timer), 0u) : t.op == 'p' ? (loop_ticks_pause(&loop), 0u)
-                         : t.op == 'q' ? loop_ticks(&loop, t.timer) : loop_ticks_elapsed(&loop, t.timer, t.period);
+    const uint32_t got = t.op == 'r' ? (loop_ticks_reset(&none, t.timer), 0u) : t.op == 'p' ? (loop_ticks_pause(&none), 0u)
+                         : t.op == 'q' ? loop_ticks(&none, t.timer) : loop_ticks_elapsed(&none, t.timer, t.period);
     EXPECT_EQ(got, t.want) << "at " << t.now << ", " << t.op << " of timer " << t.timer;
   }
 }
@@ -181,7 +181,6 @@ std::string joystick() {  // a virtual one with ids of its own, matched against 
 // Each row runs in a child: how it ends (exit 5: joystick 0 was opened), its standard error
 // (all of it, or an assertion's line) and what it does.
 using exited = testing::ExitedWithCode; using killed = testing::KilledBySignal;
-loop_t none;  // without contexts
 const struct { std::function<bool(int)> end; const char *err; void (*run)(); } ends[] = {
     {exited(0), "^$", [] { start(); }},  // no database and no joystick: nothing is said
     {exited(0), "^Ignoring unrecognized joystick \"[0-9a-f]{32}\",\nadd a \"gamecontrollerdb.txt\" to use it.\n$",
@@ -194,8 +193,10 @@ const struct { std::function<bool(int)> end; const char *err; void (*run)(); } e
      [] { loop_music_set(start(), 0, "missing"); }},
     {exited(1), "^Fatal error: Unable to play music\n$", [] { fail = 'p', loop_music_set(start(), 0, "a"); }},
     // the hook that start-up installed runs inside the halt of a replacement, and cannot repeat the old piece
-    {exited(1), "^Fatal error: Unable to loop music\n$",
-     [] { auto l = start(); loop_music_set(l, REP, "a"), fail = 'p', loop_music_set(l, 0, "b"); }},
+    // (the audio thread is stopped first: the hook holds the lock that thread takes, and SDL_Quit waits for it)
+    {exited(1), "^Fatal error: Unable to loop music\n$", [] {
+       auto l = start();
+       loop_music_set(l, REP, "a"), SDL_QuitSubSystem(SDL_INIT_AUDIO), fail = 'p', loop_music_set(l, 0, "b"); }},
     {exited(1), "^Fatal error: Unable to dup \"a\"\n$", [] { auto l = start(); fail = 'd', loop_music_set(l, 0, "a"); }},
     {killed(SIGABRT), "Assertion `n_ops > 0' failed", [] { loop_startup(0, nullptr, table + 3); }},
     {killed(SIGABRT), "Assertion `context >= 0 && context < loop->n_ops' failed", [] { loop_context_enter(&none, -1); }},

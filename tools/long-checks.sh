@@ -90,7 +90,7 @@ for suite in libqtree/libarena/arena_tests libqtree/qtree_tests libtableau/tests
     tests/images/images_tests tests/audio/audio_tests; do
   memcheck $suite --leak-check=full --errors-for-leak-kinds=definite
 done
-for suite in tests/gl/test-gl tests/game/game_tests; do
+for suite in tests/gl/gl_tests tests/game/game_tests; do
   memcheck $suite --leak-check=no
 done
 

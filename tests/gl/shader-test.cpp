@@ -11,11 +11,11 @@ static const char *const FS = "#version 120\nuniform float alpha;uniform vec4 ti
                               "void main(){gl_FragColor = tint * gl_TexCoord[0].x;gl_FragColor.a *= alpha;}";
 
 TEST(gl_shader, locations_follow_the_names_in_one_allocation_and_the_program_lives_until_the_last_free) {
-  const char *names[] = {"tint", "unused", "alpha", "model_x", "texcoord", "none", "vertex"};
+  const char *names[] = {"unused", "tint", "alpha", "model_x", "none", "texcoord", "vertex"};
   shader_t *s = (gl_loop(), shader_pair_new(VS, FS, 4, names, 3, names + 4));
   // The uniforms, then right after them the attributes, behind the record; a name the program does not use is -1.
   for (int i = 0; i < 7; i++)
-    EXPECT_EQ(s->uniforms[i], i % 4 == 1 ? -1 : i < 4 ? glGetUniformLocation(s->program, names[i]) : glGetAttribLocation(s->program, names[i])) << i;
+    EXPECT_EQ(s->uniforms[i], i % 4 == 0 ? -1 : i < 4 ? glGetUniformLocation(s->program, names[i]) : glGetAttribLocation(s->program, names[i])) << i;
   EXPECT_TRUE((void *)s->uniforms == s + 1 && s->attributes == s->uniforms + 4 && malloc_usable_size(s) >= sizeof(shader_t) + 7 * 4);
   shader_ref(s);  // a second holder: the first free leaves the program
   EXPECT_TRUE(shader_free(s) == s && glIsProgram(s->program) && !shader_free(s));

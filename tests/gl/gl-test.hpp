@@ -44,6 +44,9 @@ struct frame_t {  // the drawable read back, RGBA; pixel (x, y) counted from the
   frame_t() { glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, px.data()); }
   const uint8_t *at(int x, int y) const { return &px[(size_t(H - 1 - y) * W + x) * 4]; } };
 inline int dist(const uint8_t *p, std::array<int, 3> c) { return std::max({abs(p[0] - c[0]), abs(p[1] - c[1]), abs(p[2] - c[2])}); }
+inline GLint bound() {  // the program, the texture and the array buffer left bound, summed
+  GLint b[3] = {};
+  return glGetIntegerv(GL_CURRENT_PROGRAM, b), glGetIntegerv(GL_TEXTURE_BINDING_2D, b + 1), glGetIntegerv(GL_ARRAY_BUFFER_BINDING, b + 2), b[0] + b[1] + b[2]; }
 // The GL names of a kind that exist: Mesa hands them out from 1 up.
 inline int live(GLboolean (*is)(GLuint)) { int n = 0; for (GLuint i = 1; i < 200; i++) n += is(i); return n; }
 inline bool resident(const void *p) {  // the page of p is mapped in

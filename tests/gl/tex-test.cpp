@@ -6,8 +6,8 @@ TEST(gl_tex, draws_upright_unmirrored_bilinear_and_faded_by_alpha_over_what_is_d
                             {0, 255, 255, 255}, {255, 0, 255, 255}, {255, 255, 255, 255}, {128, 64, 32, 255}};
   const uint8_t fading[2][4] = {{255, 255, 255, 128}, {255, 0, 0, 0}};
   tex_t *tex = (gl_loop(), tex_new(4, 2, px)), *fade = tex_new(2, 1, fading);
-  float m[16];
-  place(m, 96, 64, 400, 200);
+  EXPECT_EQ(bound(), 0);  // making, and below drawing, leave no program, texture or buffer bound
+  float m[16];  place(m, 96, 64, 400, 200);
   for (auto [matrix, x, y, w, h] : {std::tuple(IDENTITY, 0, 0, W, H), std::tuple((const float *)m, 96, 64, 400, 200)}) {
     clear(0, 0, 0), tex_render(tex, matrix, 1);
     const frame_t f;
@@ -20,6 +20,7 @@ TEST(gl_tex, draws_upright_unmirrored_bilinear_and_faded_by_alpha_over_what_is_d
   place(m, 0, 16, 2, 1), tex_render(fade, m, 1);  // white at 128 / 255 over blue, and a clear texel
   place(m, 0, 24, 2, 1), tex_render(fade, m, .5f);
   const frame_t f;
+  EXPECT_EQ(bound(), 0);
   EXPECT_LE(dist(f.at(16, 0), {120, 135, 0}) + dist(f.at(0, 8), {128, 128, 0}), 6);
   EXPECT_LE(dist(f.at(0, 16), {128, 128, 255}) + dist(f.at(0, 24), {64, 64, 255}) + dist(f.at(1, 16), {0, 0, 255}) + dist(f.at(1, 24), {0, 0, 255}), 2);
   tex_free(fade);

@@ -9,15 +9,14 @@
 #include <cstring>
 
 #define IMAGE(name, size) {image_##name, &image_##name##_size, IMAGE_##size##_WIDTH, IMAGE_##size##_HEIGHT}
-static const struct { const unsigned char *record; const uint64_t *size; uint32_t w, h; } IMAGES[] = {IMAGE(adult, ADULT),
-    IMAGE(baby, BABY), IMAGE(tv, TV), IMAGE(virus, VIRUS), IMAGE(logo, LOGO), IMAGE(digit_0, DIGIT), IMAGE(digit_1, DIGIT),
-    IMAGE(digit_2, DIGIT), IMAGE(digit_3, DIGIT), IMAGE(digit_4, DIGIT), IMAGE(digit_5, DIGIT), IMAGE(digit_6, DIGIT),
-    IMAGE(digit_7, DIGIT), IMAGE(digit_8, DIGIT), IMAGE(digit_9, DIGIT)};
+#define DIGIT(d) IMAGE(digit_##d, DIGIT)
+static const struct { const unsigned char *record; const uint64_t *size; uint32_t w, h; } IMAGES[] = {
+    IMAGE(adult, ADULT), IMAGE(baby, BABY), IMAGE(tv, TV), IMAGE(virus, VIRUS), IMAGE(logo, LOGO), DIGIT(0), DIGIT(1), DIGIT(2),
+    DIGIT(3), DIGIT(4), DIGIT(5), DIGIT(6), DIGIT(7), DIGIT(8), DIGIT(9)};
 
 static bool resident(const void *p) {  // the page of p is mapped in
   uint64_t entry = 0, fd = uint64_t(open("/proc/self/pagemap", O_RDONLY));
-  return pread(int(fd), &entry, 8, off_t(uintptr_t(p) / uintptr_t(getpagesize()) * 8)), close(int(fd)), entry >> 63;
-}
+  return pread(int(fd), &entry, 8, off_t(uintptr_t(p) / uintptr_t(getpagesize()) * 8)), close(int(fd)), entry >> 63; }
 
 TEST(images_record, header_pixels_and_nul_match_the_drawing_sizes_and_release_gives_back_only_whole_pixel_pages) {
   for (int i = 0; i < 15; i++) {

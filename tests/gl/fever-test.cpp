@@ -2,6 +2,10 @@
 // window, the shared render and dispatch, the full-screen switch.
 #include "gl-test.hpp"
 
+#include "plasma-node.hpp"
+#include "quietmoth.hpp"
+#include "tex-node.hpp"
+
 #include <glad/gl.h>
 
 // The GL attributes in the order they are set, the last two only to retry a window without multisampling.
@@ -38,14 +42,20 @@ TEST(gl_fever, the_command_line_chooses_the_window_and_start_up_builds_the_root_
   }
 }
 
-TEST(gl_fever, each_start_up_failure_ends_the_process_with_its_one_line) {
+TEST(gl_fever, each_failure_of_start_up_or_of_an_allocation_ends_the_process_with_its_one_line) {
   std::vector<std::pair<sdl_fake_t, std::string>> rows = {{{.fail_windows = 2}, "Unable to create SDL window"},
       {{.fail_windows = 1, .fail_context = true}, "Unable to create GL context"},  // the fallback is silent
       {{.fail_hint = true, .fail_vsync = true}, "Unable to enable vsync"},         // after the hint's warning
       {{.fail_glad = true}, "Failed to initialize GLAD OpenGL extension loader"}};
   for (int i = 0; i < 12; i++) rows.push_back({{.fail_attr = i + 1, .fail_windows = i >= 10}, std::string("Unable to ") + ATTRS[i].message + " attribute"});
+  // The records in the order that a shell, a texture node, the plasma and the logo screen allocate them.
+  const char *records[] = {"allocate fever_t", "create new tableau", "create tableau \"gl-clear-fever\"", "allocate tex_t", "allocate tex_node \"x\"",
+                           "create tableau \"x\"", "allocate shader", "allocate shader_node", "create tableau \"x\"", "allocate quietmoth_t"};
+  for (int i = 0; i < 10; i++) rows.push_back({{.fail_calloc = i + 1}, std::string("Unable to ") + records[i]});
+  const tableau_conf_t c = conf(nullptr, "x");
   for (gl_loop(); auto &[fake, out] : rows)
-    EXPECT_EXIT((sdl = fake, start({"orb", "--window"})), testing::ExitedWithCode(1),
+    EXPECT_EXIT((sdl = fake, start({"orb", "--window"}), tex_node_new_tex(&c, tex_new(1, 1, IDENTITY), IDENTITY), plasma_node_new(&c),
+                 quietmoth_init(gl_loop(), 0, nullptr)), testing::ExitedWithCode(1),
                 (fake.fail_hint ? "^Warning: Unable to suppress synthetic mouse events on touch\n" : "^") + ("Fatal error: " + out + "\n$"));
 }
 

@@ -20,10 +20,10 @@ constexpr int W = 1024, H = 640;  // the window, and the drawable unless sdl.sca
 inline constexpr float IDENTITY[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 // What the stand-ins saw (SDL_GL_SetAttribute's attribute and value, SDL_CreateWindow's x, y, w, h and flags, ...)
-// and what they are told to refuse: the nth attribute call (from 1), the first n windows, ...
+// and what they are told to refuse: the nth attribute call or calloc of the program (from 1), the first n windows, ...
 struct sdl_fake_t {
   std::vector<std::array<int, 2>> attrs{};  std::vector<std::array<int, 5>> windows{};
-  int fail_attr = 0, fail_windows = 0;
+  int fail_attr = 0, fail_calloc = 0, fail_windows = 0;
   bool fail_hint = false, fail_context = false, fail_vsync = false, fail_glad = false, fail_fullscreen = false;
   int scale = 1, swaps = 0, interval = 0, fullscreen = -1;  // the drawable is scale times the window
   std::vector<Uint32> delays{};  std::string music{}; };
@@ -47,8 +47,6 @@ inline int dist(const uint8_t *p, std::array<int, 3> c) { return std::max({abs(p
 inline GLint bound() {  // the program, the texture and the array buffer left bound, summed
   GLint b[3] = {};
   return glGetIntegerv(GL_CURRENT_PROGRAM, b), glGetIntegerv(GL_TEXTURE_BINDING_2D, b + 1), glGetIntegerv(GL_ARRAY_BUFFER_BINDING, b + 2), b[0] + b[1] + b[2]; }
-// The GL names of a kind that exist: Mesa hands them out from 1 up.
-inline int live(GLboolean (*is)(GLuint)) { int n = 0; for (GLuint i = 1; i < 200; i++) n += is(i); return n; }
 inline bool resident(const void *p) {  // the page of p is mapped in
   uint64_t e = 0, fd = uint64_t(open("/proc/self/pagemap", O_RDONLY));
   return pread(int(fd), &e, 8, off_t(uintptr_t(p) / uintptr_t(getpagesize()) * 8)), close(int(fd)), e >> 63; }

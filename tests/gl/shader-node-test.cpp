@@ -11,9 +11,10 @@ static void uniforms(void *cb_data, void *arg, unsigned n_uniforms, const GLint 
   glGetIntegerv(GL_CURRENT_PROGRAM, &seen.program), glUniform1f(at[0], 1), glUniform1f(at[1], alpha);
 }
 
+// The vertex source scales depth, as the quad lies at z = 0 and nothing may clip it.
 TEST(gl_nodes, a_shader_node_covers_the_viewport_after_its_uniform_callback_and_the_plasma_sets_time_and_alpha) {
   const char *vs = "#version 120\nattribute vec3 vertex;attribute vec2 texcoord;"
-                   "void main(){gl_TexCoord[0].xy = texcoord;gl_Position = vec4(vertex, 1.f);}";
+                   "void main(){gl_TexCoord[0].xy = texcoord;gl_Position = vec4(vertex.xy, vertex.z * 4., 1.f);}";
   // Red and green from the quad's coordinates (-1..1 to 0..1), blue from "level".
   const char *fs = "#version 120\nuniform float level;uniform float alpha;"
                    "void main(){gl_FragColor = vec4(gl_TexCoord[0].st * .5 + .5, level, alpha);}", *names[] = {"level", "alpha"};

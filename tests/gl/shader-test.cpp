@@ -26,7 +26,6 @@ TEST(gl_shader, a_build_error_ends_the_process_with_one_message_quoting_the_log)
   const std::tuple<const char *, const char *, const char *> rows[] = {
       // The fragment source is broken too, but is not compiled after the vertex source failed.
       {"#version 120\nvoid main(){ gl_Position = nonsense; }", "#version 120\nbroken", "compiling vertex shader: \"[^\"]*nonsense"},
-      {VS, "#version 120\nvoid main(){ gl_FragColor = bogus; }", "compiling fragment shader: \"[^\"]*bogus"},
       {"#version 120\nvoid helper(){}", FS, "linking shader program: \"[^\"]*main"}};  // only the linker misses main()
   for (gl_loop(); auto [vs, fs, out] : rows)
     EXPECT_EXIT(shader_pair_new(vs, fs, 0, nullptr, 0, nullptr), testing::ExitedWithCode(1), std::string("^Fatal error: Error ") + out + "[^\"]*\"\n$");

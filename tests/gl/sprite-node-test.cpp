@@ -18,8 +18,7 @@ TEST(gl_sprites, each_node_shows_its_picture_upright_pixel_for_pixel_from_one_ca
     const unsigned char *image = i < 4 ? images[i] : IMAGE_DIGITS[i - 4];
     uint32_t w, h, bad = 0;  float m[16];
     memcpy(&w, image, 4), memcpy(&h, image + 4, 4), place(m, 0, 0, int(w), int(h));
-    tableau_t *node = make(m);
-    tex_t *tex = static_cast<tex_node_t *>(tableau_get_object(node))->tex;
+    tableau_t *node = make(m);  tex_t *tex = static_cast<tex_node_t *>(tableau_get_object(node))->tex;
     tableau_free(make(m));
     EXPECT_EQ(tex->refcnt, 2u) << i;  // the cache's and the node's
     // Once uploaded, the pixels' own pages are given back; the header's stays.

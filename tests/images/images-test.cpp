@@ -21,9 +21,9 @@ static bool resident(const void *p) {  // the page of p is mapped in
 TEST(images_record, header_pixels_and_nul_match_the_drawing_sizes_and_release_gives_back_only_whole_pixel_pages) {
   for (int i = 0; i < 15; i++) {
     const auto &[record, size, w, h] = IMAGES[i];
-    const uint32_t header[3] = {w, h, 4};  // little-endian like the machine
-    EXPECT_TRUE(!memcmp(record, header, 12) && *size == 12 + w * h * 4 + 1 && !record[*size - 1] && uintptr_t(record) % 32 == 0 &&
-                *std::max_element(record + 12, record + *size) && (i < 5 || IMAGE_DIGITS[i - 5] == record)) << i;
+    // The header (little-endian like the machine), the size, some pixel not 0, the NUL; a digit where its table says.
+    EXPECT_TRUE(!memcmp(record, std::array{w, h, 4u}.data(), 12) && *size == 12 + w * h * 4 + 1 && uintptr_t(record) % 32 == 0 &&
+                *std::max_element(record + 12, record + *size - 1) && !record[*size - 1] && (i < 5 || IMAGE_DIGITS[i - 5] == record)) << i;
     image_release(record, w, h);  // the header's page and the one shared with what follows stay
     EXPECT_EQ(std::tuple(resident(record), resident(record + 12 + w * h * 2), resident(record + 12 + w * h * 4)), std::tuple(true, false, true)) << i;
   }

@@ -1,8 +1,7 @@
 #!/bin/bash
 # The image packer against ImageMagick's own decoding of the same PNG.
 #   pack-image-test.sh PACKER ART_DIR    (ART_DIR: the build's rasterized pictures and their records)
-set -euo pipefail
-packer=$1 art=$2 dir=$(mktemp -d)
+set -euo pipefail && packer=$1 art=$2 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 rgba() { convert -define png:color-type=6 "$@"; }
 # Random pixels make the encoder use all five row filters; four levels make Paeth's ties common.

@@ -76,18 +76,15 @@ TEST(gl_fever, on_a_drawable_twice_the_window_canvas_and_viewport_convert_with_t
     fever_dispatch(loop, nullptr, &e), glGetIntegerv(GL_VIEWPORT, viewport.data());
     EXPECT_EQ(std::tuple(viewport, +f->root->dirty), std::tuple(std::array{0, 0, W << resized, H << resized}, resized));
   }
-  sdl.scale = 1, glViewport(0, 0, W, H);
-  expect_assertions({{[] { fever_canvas_size(gl_fever(), nullptr, nullptr); }, "res_width"}});
+  sdl.scale = 1, glViewport(0, 0, W, H);  // (the shell's assertions are only of null pointers)
 }
 
 TEST(gl_fever, the_render_swaps_a_dirty_tree_or_sleeps_100_ms_and_full_screen_flips_windowed_when_sdl_agrees) {
-  loop_t *loop = gl_loop();
-  tableau_dirty(gl_fever()->root), sdl = {}, fever_render(loop, nullptr);
+  tableau_dirty(gl_fever()->root), sdl = {}, fever_render(gl_loop(), nullptr);
   EXPECT_EQ(std::tuple(sdl.swaps, sdl.delays.size(), +gl_fever()->root->dirty), std::tuple(1, 0u, 0));
-  fever_render(loop, nullptr);
+  fever_render(gl_loop(), nullptr);
   EXPECT_EQ(std::tuple(sdl.swaps, sdl.delays), std::tuple(1, std::vector<Uint32>{100}));
-  for (int i = 0; i < 4; i++) {  // windowed or not, SDL agreeing or not
-    fever_t f = *gl_fever();
+  for (fever_t f = *gl_fever(); int i : {0, 1, 2, 3}) {  // windowed or not, SDL agreeing or not
     f.windowed = i & 1, sdl.fail_fullscreen = i & 2;
     const int result = fever_toggle_fullscreen(&f);
     EXPECT_EQ(std::tuple(result, sdl.fullscreen, +f.windowed), std::tuple(i & 2 ? -1 : 0, i & 1 ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0, !(i & 1) == !(i & 2)));

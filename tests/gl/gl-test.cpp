@@ -19,9 +19,13 @@ void *SDL_GL_GetProcAddress(const char *f) { return sdl.fail_glad ? nullptr : RE
 void SDL_GL_GetDrawableSize(SDL_Window *w, int *x, int *y) { REAL(SDL_GL_GetDrawableSize)(w, x, y), *x *= sdl.scale, *y *= sdl.scale; }
 void SDL_GL_SwapWindow(SDL_Window *w) { sdl.swaps++, REAL(SDL_GL_SwapWindow)(w); }
 void SDL_Delay(Uint32 ms) { sdl.delays.push_back(ms), REAL(SDL_Delay)(ms); }
-// The program's own callocs, linked to come here first: none asks for nothing, and the nth can fail.
-void *__real_calloc(size_t n, size_t size);
-void *__wrap_calloc(size_t n, size_t size) { return n && size ? --sdl.fail_calloc ? __real_calloc(n, size) : nullptr : (abort(), nullptr); }
+// The program's own callocs and frees, linked to come here first: no calloc asks for nothing, the nth can fail, and
+// what is not yet freed is known.
+void *__real_calloc(size_t n, size_t size);  void __real_free(void *p);
+void *__wrap_calloc(size_t n, size_t size) {
+  void *p = n && size ? --sdl.fail_calloc ? __real_calloc(n, size) : nullptr : (abort(), nullptr);
+  return p && allocated().insert(p).second, p; }
+void __wrap_free(void *p) { allocated().erase(p), __real_free(p); }
 // Never really switched, so that the suite's window keeps its size.
 int SDL_SetWindowFullscreen(SDL_Window *, Uint32 flags) { return sdl.fullscreen = int(flags), -sdl.fail_fullscreen; }
 // Any tune is a WAV of two silent samples (the last one's end is the string's NUL): the suites need no files.

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct sdl_fake_t {
   std::vector<Uint32> delays{};  std::string music{}; };
 extern sdl_fake_t sdl;  extern uint32_t now;  // now: the tick timers' clock while loop_clock is fake_clock
 inline uint32_t fake_clock() { return now; }
+inline std::set<const void *> &allocated() { static std::set<const void *> blocks; return blocks; }  // calloc'd, not freed
 
 loop_t *gl_loop();  // started on the first call; makes the shell's GL context current
 inline fever_t *gl_fever() { return static_cast<fever_t *>(loop_context(gl_loop(), 0)); }

@@ -1,5 +1,6 @@
-// The shell: start-up and its failures, coordinates on a drawable twice the
-// window, the shared render and dispatch, the full-screen switch.
+// The shell: start-up and its failures (with those of every record that the
+// program allocates at start-up), coordinates on a drawable twice the window,
+// the shared render and dispatch, the full-screen switch.
 #include "gl-test.hpp"
 
 #include "plasma-node.hpp"

@@ -21,16 +21,16 @@ TEST(gl_nodes, a_shader_node_covers_the_viewport_after_its_uniform_callback_and_
   loop_t *loop = gl_loop();  tableau_t *root = new_root();
   const tableau_conf_t c = conf(root, "shader", .5f);
   tableau_t *node = shader_node_new_src(&c, vs, fs, &root, uniforms, &seen, 2, names);
-  const shader_node_t *object = static_cast<shader_node_t *>(tableau_get_object(node));  const GLuint program = object->shader->program;
+  const shader_node_t *object = static_cast<shader_node_t *>(tableau_get_object(node));  const GLint program = GLint(object->shader->program), made = bound();
   clear(0, 0, 1), tableau_render(root, loop);
-  EXPECT_EQ(std::tuple(seen.calls, seen.arg, seen.cb_arg, seen.n_uniforms, seen.alpha, GLuint(seen.program), bound()),
-            std::tuple(1, (void *)loop, (void *)&root, 2u, .5f, program, 0));  // and nothing left bound
+  EXPECT_EQ(std::tuple(seen.calls, seen.arg, seen.cb_arg, seen.n_uniforms, seen.alpha, seen.program, made + bound()),
+            std::tuple(1, (void *)loop, (void *)&root, 2u, .5f, program, 0));  // nothing left bound by making or drawing
   const frame_t f;
   for (int y = H / 8; y < H; y += H / 4)
     for (int x = W / 8; x < W; x += W / 4)  // half the quad's colour over blue
       EXPECT_LE(dist(f.at(x, y), {int(127.5f * (x + .5f) / W), int(127.5f * (H - y - .5f) / H), 255}), 2) << x << "," << y;
-  GLuint shaders[2] = {};  glGetAttachedShaders(program, 2, nullptr, shaders), tableau_free_children(root);
-  EXPECT_FALSE(glIsProgram(program) || glIsShader(shaders[0]) || glIsShader(shaders[1]) || allocated().count(object));  // the only holder
+  GLuint shaders[2] = {};  glGetAttachedShaders(GLuint(program), 2, nullptr, shaders), tableau_free_children(root);
+  EXPECT_FALSE(glIsProgram(GLuint(program)) || glIsShader(shaders[0]) || glIsShader(shaders[1]) || allocated().count(object));  // the only holder
   // The plasma's time: seconds since timer 0 was reset; its alpha: the opacity from the root down.
   loop_clock = fake_clock, now = 100000, loop_ticks_reset(loop, 0), now += 2500;
   const shader_t *s = static_cast<shader_node_t *>(tableau_get_object(plasma_node_new(&c)))->shader;  float time = 0, alpha = 0;

@@ -54,3 +54,4 @@ const loop_ops_t game_ops = {
 }  // namespace
 
 const loop_ops_t *const app_contexts[] = {&fever_ops, &quietmoth_ops, &game_ops, nullptr};
+static_assert(APP_SHELL == 0 && APP_LOGO == 1 && APP_GAME == 2, "the table above is in this order");

@@ -1,5 +1,6 @@
 #include "fever.hpp"
 
+#include "app.hpp"
 #include "clear-node.hpp"
 
 #include "loop/fatal.hpp"
@@ -167,12 +168,12 @@ void *fever_init(loop_t *, int argc, char **argv)
 
 void fever_update(loop_t *loop, void *)
 {
-  loop_context_enter(loop, 1);
+  loop_context_enter(loop, APP_LOGO);
 }
 
 void fever_render(loop_t *loop, void *)
 {
-  fever_t *fever = static_cast<fever_t *>(loop_context(loop, 0));
+  fever_t *fever = static_cast<fever_t *>(loop_context(loop, APP_SHELL));
   if (tableau_render(fever->root, loop)) {
     fever_make_opaque();
     SDL_GL_SwapWindow(fever->window);
@@ -188,7 +189,7 @@ void fever_render(loop_t *loop, void *)
 
 void fever_dispatch(loop_t *loop, void *, const SDL_Event *event)
 {
-  fever_t *fever = static_cast<fever_t *>(loop_context(loop, 0));
+  fever_t *fever = static_cast<fever_t *>(loop_context(loop, APP_SHELL));
   if (event->type != SDL_WINDOWEVENT || event->window.event != SDL_WINDOWEVENT_RESIZED)
     return;
   // The event carries screen coordinates; GL wants pixels, which differ on

@@ -1,10 +1,10 @@
-// fever: the application shell -- context 0 of the loop.
+// fever: the application shell -- context APP_SHELL of the loop.
 //
 // fever_init() reads the command line, opens the program's one window with
 // an OpenGL 2.1 compatibility context, vertical sync and the GL loader, and
 // builds the scene root "fever" with the clear node "gl-clear-fever" as its
 // first child. Every later context reaches the shell's fever_t through
-// loop_context(loop, 0) and hangs its nodes under root; the contexts that draw
+// loop_context(loop, APP_SHELL) and hangs its nodes under root; the contexts that draw
 // use fever_render as their render operation and fever_dispatch (directly or
 // first) as their dispatch operation.
 //
@@ -50,7 +50,7 @@ static_assert(offsetof(fever_t, height) == 28);
 
 // Context 0's init: window, GL context, loader, scene root; returns the fever_t.
 void *fever_init(loop_t *loop, int argc, char **argv);
-// Context 0's update: enter context 1 (the logo screen).
+// The shell's update: enter APP_LOGO, the logo screen.
 void fever_update(loop_t *loop, void *object);
 // Shared render: draw the tree, make the frame opaque and swap when it was dirty,
 // else sleep 100 ms.

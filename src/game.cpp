@@ -1,4 +1,4 @@
-// game: playfield, rules, input and score of context 2.
+// game: playfield, rules, input and score of the game context.
 //
 // [SECTION] helpers: random values, node creation, infection
 // [SECTION] context operations: init, enter, leave, update, dispatch
@@ -7,6 +7,7 @@
 // [SECTION] score display
 #include "game.hpp"
 
+#include "app.hpp"
 #include "digit-node.hpp"
 #include "fever.hpp"
 #include "loop/fatal.hpp"
@@ -110,7 +111,7 @@ void random_position(float *x, float *y)
 
 game_t *game_init(loop_t *loop, int, char **)
 {
-  auto *fever = static_cast<fever_t *>(loop_context(loop, 0));
+  auto *fever = static_cast<fever_t *>(loop_context(loop, APP_SHELL));
   assert(fever);
 
   auto *game = static_cast<game_t *>(calloc(1, sizeof(game_t)));
@@ -121,7 +122,7 @@ game_t *game_init(loop_t *loop, int, char **)
   tableau_conf_t conf = conf_of(game->root, 0, "plasma", 0);
   game->plasma = plasma_node_new(&conf);
 
-  game->qtree = qtree_new(nullptr, 4, 4, 1);
+  game->qtree = qtree_new(nullptr, GAME_QTREE_MAX_OBJECTS, GAME_QTREE_MAX_DEPTH, GAME_QTREE_MAX_ASIP);
   if (!game->qtree)
     loop_fatal("Fatal error: Unable to allocate qtree_t\n");
 
@@ -141,7 +142,7 @@ void game_enter(loop_t *loop, game_t *game)
   assert(game);
   // KEEP: entering again (it never happens) or restarting must not cut the tune.
   loop_music_set(loop, LOOP_MUSIC_REPEAT | LOOP_MUSIC_KEEP, "assets/game.ogg");
-  loop_ticks_reset(loop, 1);
+  loop_ticks_reset(loop, APP_TIMER_VIRUS_STEP);
   tableau_set_active(game->plasma, 1);
   game_reset(game);
 }
@@ -158,7 +159,7 @@ void score_show(game_t *game);
 
 void game_update(loop_t *loop, game_t *game)
 {
-  auto *fever = static_cast<fever_t *>(loop_context(loop, 0));
+  auto *fever = static_cast<fever_t *>(loop_context(loop, APP_SHELL));
   assert(game);
   assert(fever);
 
@@ -166,22 +167,22 @@ void game_update(loop_t *loop, game_t *game)
   case GAME_PLAYING:
     // The three checks are independent: an infection by the virus step does
     // not stop the player step or the switch-off of the same frame.
-    if (loop_ticks_elapsed(loop, 1, GAME_STEP_MS))
+    if (loop_ticks_elapsed(loop, APP_TIMER_VIRUS_STEP, GAME_STEP_MS))
       update_viruses(loop, game);
-    if (loop_ticks_elapsed(loop, 4, GAME_STEP_MS))
+    if (loop_ticks_elapsed(loop, APP_TIMER_PLAYER_STEP, GAME_STEP_MS))
       game_player_step(game);
-    if (loop_ticks_elapsed(loop, 3, GAME_TV_MS)) {
+    if (loop_ticks_elapsed(loop, APP_TIMER_TV, GAME_TV_MS)) {
       tableau_set_active(game->tv->node, 0);
       game->adult->watching = 0;
     }
     break;
   case GAME_CAUGHT:
     score_show(game);
-    loop_ticks_reset(loop, 2);
+    loop_ticks_reset(loop, APP_TIMER_SCORE);
     game->state = GAME_SCORE;
     break;
   case GAME_SCORE:
-    if (loop_ticks_elapsed(loop, 2, GAME_SCORE_MS))
+    if (loop_ticks_elapsed(loop, APP_TIMER_SCORE, GAME_SCORE_MS))
       game->state = GAME_WAITING;
     break;
   case GAME_WAITING:
@@ -230,7 +231,7 @@ void game_reset(game_t *game)
   game->viruses = group_new(game->node, 5, "viruses", 0);
   game->score = group_new(game->node, 7, "score", 0);
 
-  game->arena = arena_new(4608, 1);
+  game->arena = arena_new(GAME_ARENA_CHUNK_SIZE, ARENA_ZERO_FILL);
   if (!game->arena)
     loop_fatal("Fatal error: Unable to allocate arena_t\n");
 
@@ -339,7 +340,7 @@ void update_viruses(loop_t *loop, game_t *game)
   float r = (float)rand() * RAND_SCALE;
   entity_t *tv = game->tv;
   if (r > TV_CHANCE && !tableau_get_active(tv->node)) {
-    loop_ticks_reset(loop, 3);
+    loop_ticks_reset(loop, APP_TIMER_TV);
     tv->x = random_coordinate();
     tv->y = random_coordinate();
     entity_update(game->qtree, tv);

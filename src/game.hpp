@@ -1,4 +1,4 @@
-// game: the game proper, context 2 of the application.
+// game: the game proper, context APP_GAME of the application.
 //
 // The player steers an adult over a playfield that fills the window, picks
 // up babies by touching them and rescues them by carrying them off an edge
@@ -58,6 +58,16 @@ constexpr int GAME_BABIES = 10;           // babies per playfield at the start
 constexpr int GAME_DIGITS = 10;           // digits of the score display
 constexpr uint32_t GAME_STEP_MS = 20;     // virus step and player step period
 constexpr uint32_t GAME_SCORE_MS = 1000;  // score shown before a key restarts
+
+// The playfield's arena: zero-filled blocks in chunks of 4608 bytes, room for
+// about thirty entity records (152 bytes each in the chunk).
+constexpr uint32_t GAME_ARENA_CHUNK_SIZE = 4608;
+// The quadtree's limits: a leaf splits above 4 objects, at most 4 levels
+// deep, and one box search at a time (no search callback of the game starts
+// another search).
+constexpr uint32_t GAME_QTREE_MAX_OBJECTS = 4;
+constexpr uint32_t GAME_QTREE_MAX_DEPTH = 4;
+constexpr uint32_t GAME_QTREE_MAX_ASIP = 1;
 constexpr uint32_t GAME_TV_MS = 3000;     // the television's time on
 constexpr uint32_t GAME_POINTS = 420;     // per rescued baby
 
@@ -104,7 +114,8 @@ extern const uint8_t *(*game_keyboard)(void);
 // init: the game object, the hidden plasma, the quadtree, the digit matrices
 // and the sound effects (argc and argv unused).
 game_t *game_init(loop_t *loop, int argc, char **argv);
-// enter: game music (repeated, kept across restarts), timer 1, plasma on, a playfield.
+// enter: game music (repeated, kept across restarts), reset APP_TIMER_VIRUS_STEP,
+// plasma on, a playfield.
 void game_enter(loop_t *loop, game_t *game);
 // leave: nothing (the game is never left).
 void game_leave(loop_t *loop, game_t *game);

@@ -1,5 +1,6 @@
 #include "plasma-node.hpp"
 
+#include "app.hpp"
 #include "shader-node.hpp"
 
 #include "loop/loop.hpp"
@@ -50,5 +51,5 @@ void plasma_uniforms(void *, void *arg, unsigned, const GLint *uniforms, void *,
 {
   loop_t *loop = static_cast<loop_t *>(arg);
   glUniform1f(uniforms[PLASMA_U_ALPHA], alpha);
-  glUniform1f(uniforms[PLASMA_U_TIME], float(loop_ticks(loop, 0)) * 0.001f);
+  glUniform1f(uniforms[PLASMA_U_TIME], float(loop_ticks(loop, APP_TIMER_PLASMA)) * 0.001f);
 }

@@ -1,6 +1,7 @@
 // quietmoth: the logo screen's fade state machine.
 #include "quietmoth.hpp"
 
+#include "app.hpp"
 #include "fever.hpp"
 #include "images.hpp"
 #include "loop/fatal.hpp"
@@ -11,7 +12,7 @@
 
 quietmoth_t *quietmoth_init(loop_t *loop, int, char **)
 {
-  auto *fever = static_cast<fever_t *>(loop_context(loop, 0));
+  auto *fever = static_cast<fever_t *>(loop_context(loop, APP_SHELL));
   auto *quietmoth = static_cast<quietmoth_t *>(calloc(1, sizeof(quietmoth_t)));
   if (!quietmoth)
     loop_fatal("Fatal error: Unable to allocate quietmoth_t\n");
@@ -41,7 +42,7 @@ void quietmoth_enter(loop_t *loop, quietmoth_t *quietmoth)
 {
   assert(quietmoth);
   loop_music_set(loop, 0, "assets/quietmoth.ogg");
-  loop_ticks_reset(loop, 0);
+  loop_ticks_reset(loop, APP_TIMER_LOGO);
 }
 
 void quietmoth_leave(loop_t *, quietmoth_t *quietmoth)
@@ -59,30 +60,30 @@ void quietmoth_update(loop_t *loop, quietmoth_t *quietmoth)
     // Marked dirty before the test, so the last frame of the fade is drawn
     // with the exact end value.
     tableau_dirty(quietmoth->node);
-    if (loop_ticks_elapsed(loop, 0, QUIETMOTH_STEP_MS)) {
+    if (loop_ticks_elapsed(loop, APP_TIMER_LOGO, QUIETMOTH_STEP_MS)) {
       tableau_set_alpha(quietmoth->node, 1.0f);
       quietmoth->state = QUIETMOTH_SHOW;
     } else {
-      tableau_set_alpha(quietmoth->node, (float)loop_ticks(loop, 0) * QUIETMOTH_FADE);
+      tableau_set_alpha(quietmoth->node, (float)loop_ticks(loop, APP_TIMER_LOGO) * QUIETMOTH_FADE);
     }
     break;
   case QUIETMOTH_SHOW:
     // Nothing changes on screen: leaving the tree clean lets the shared
     // render idle instead of redrawing the same picture.
-    if (loop_ticks_elapsed(loop, 0, QUIETMOTH_STEP_MS))
+    if (loop_ticks_elapsed(loop, APP_TIMER_LOGO, QUIETMOTH_STEP_MS))
       quietmoth->state = QUIETMOTH_FADE_OUT;
     break;
   case QUIETMOTH_FADE_OUT:
     tableau_dirty(quietmoth->node);
-    if (loop_ticks_elapsed(loop, 0, QUIETMOTH_STEP_MS)) {
+    if (loop_ticks_elapsed(loop, APP_TIMER_LOGO, QUIETMOTH_STEP_MS)) {
       tableau_set_alpha(quietmoth->node, 0.0f);
       quietmoth->state = QUIETMOTH_DONE;
     } else {
-      tableau_set_alpha(quietmoth->node, 1.0f - (float)loop_ticks(loop, 0) * QUIETMOTH_FADE);
+      tableau_set_alpha(quietmoth->node, 1.0f - (float)loop_ticks(loop, APP_TIMER_LOGO) * QUIETMOTH_FADE);
     }
     break;
   case QUIETMOTH_DONE:
-    loop_context_enter(loop, 2);
+    loop_context_enter(loop, APP_GAME);
     break;
   default:
     assert(0);

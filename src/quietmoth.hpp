@@ -1,12 +1,12 @@
-// quietmoth: the logo screen, context 1 of the application.
+// quietmoth: the logo screen, context APP_LOGO of the application.
 //
 // On entering, the embedded logo fades in over QUIETMOTH_STEP_MS while its
 // tune plays, holds for as long, fades out for as long, and then the screen
-// hands over to the game (context 2). It reacts to nothing but resizing and
+// hands over to the game (APP_GAME). It reacts to nothing but resizing and
 // quit events, through the shell's shared render and dispatch.
 //
 // Ownership: quietmoth_init() makes the object and its logo node under the
-// shell's root; quietmoth_leave() frees both, after which context 1 must never
+// shell's root; quietmoth_leave() frees both, after which APP_LOGO must never
 // be entered again (the application never does).
 //
 // Does NOT: skip on a key, cache the logo texture (it is shown once per run),
@@ -40,7 +40,7 @@ static_assert(offsetof(quietmoth_t, model_x) == 16);
 
 // init: the object and its invisible logo node (argc and argv unused).
 quietmoth_t *quietmoth_init(loop_t *loop, int argc, char **argv);
-// enter: start the logo's tune (once; a missing file is fatal) and timer 0.
+// enter: start the logo's tune (once; a missing file is fatal) and reset APP_TIMER_LOGO.
 void quietmoth_enter(loop_t *loop, quietmoth_t *quietmoth);
 // leave: free the logo node and the object.
 void quietmoth_leave(loop_t *loop, quietmoth_t *quietmoth);

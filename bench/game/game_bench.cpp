@@ -44,8 +44,8 @@ void start(void)
   static char arg0[] = "orb", arg1[] = "--window";
   static char *argv[] = {arg0, arg1, nullptr};
   loop = loop_startup(2, argv, app_contexts);
-  loop_context_enter(loop, 2);
-  game = static_cast<game_t *>(loop_context(loop, 2));
+  loop_context_enter(loop, APP_GAME);
+  game = static_cast<game_t *>(loop_context(loop, APP_GAME));
   game_keyboard = bench_keyboard;
   keys[SDL_SCANCODE_LEFT] = 1;
   keys[SDL_SCANCODE_RIGHT] = 1;

@@ -84,10 +84,10 @@ bench_app_t *start_app(void) {
   static char *argv[] = {arg0, arg1, arg2, nullptr};
   app.loop = loop_startup(3, argv, app_contexts);
   // The logo's hand-over, as when its fade-out ends.
-  loop_context_enter(app.loop, 1);
-  loop_context_enter(app.loop, 2);
-  app.fever = static_cast<fever_t *>(loop_context(app.loop, 0));
-  app.game = static_cast<game_t *>(loop_context(app.loop, 2));
+  loop_context_enter(app.loop, APP_LOGO);
+  loop_context_enter(app.loop, APP_GAME);
+  app.fever = static_cast<fever_t *>(loop_context(app.loop, APP_SHELL));
+  app.game = static_cast<game_t *>(loop_context(app.loop, APP_GAME));
   // One real frame first, so every texture and program the game uses exists.
   game_update(app.loop, app.game);
   tableau_render(app.fever->root, app.loop);

@@ -98,10 +98,10 @@ game_t *harness_game(loop_t **loop_out = nullptr) {
     loop_clock = [] { return harness_now; };
     harness_sdl_keyboard = std::exchange(game_keyboard, [] { return (const uint8_t *)harness_keys; });
     loop = loop_startup(3, argv, app_contexts);
-    harness_now = 5000, loop_context_enter(loop, 2);  // as the logo screen does when it ends
+    harness_now = 5000, loop_context_enter(loop, APP_GAME);  // as the logo screen does when it ends
     memcpy(harness_entered_ticks, loop->ticks, sizeof loop->ticks);
   }
-  auto *game = static_cast<game_t *>(loop_context(loop, 2));
+  auto *game = static_cast<game_t *>(loop_context(loop, APP_GAME));
   game_reset(game);
   for (int i = 0; i < 20; i++)  // far outside the square from -1 to 1, where no search finds anything
     (void)(i != 1 && (harness_place(game, harness_record(game, i), 5.0f, -5.0f), 1));

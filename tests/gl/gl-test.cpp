@@ -39,7 +39,7 @@ loop_t *gl_loop() {
   static char *argv[] = {(char *)"gl_tests", (char *)"--window", (char *)"1024x640", nullptr};
   static loop_t *loop = (setenv("SDL_VIDEODRIVER", "offscreen", 1), setenv("SDL_AUDIODRIVER", "dummy", 1),
                          loop_startup(3, argv, contexts));
-  const fever_t *fever = static_cast<fever_t *>(loop_context(loop, 0));
+  const fever_t *fever = static_cast<fever_t *>(loop_context(loop, APP_SHELL));
   // SDL and Mesa run threads: a death test runs in a process of its own, not in a fork of them. Set in
   // every test, as each test ends with gtest's flags put back.
   return GTEST_FLAG_SET(death_test_style, "threadsafe"), SDL_GL_MakeCurrent(fever->window, fever->gl_context), loop;

@@ -4,6 +4,7 @@
 // count or make fail; pictures placed in pixels and read back.
 #pragma once
 
+#include "app.hpp"
 #include "fever.hpp"
 #include "tex.hpp"
 
@@ -33,7 +34,7 @@ inline uint32_t fake_clock() { return now; }
 inline std::set<const void *> &allocated() { static std::set<const void *> blocks; return blocks; }  // calloc'd, not freed
 
 loop_t *gl_loop();  // started on the first call; makes the shell's GL context current
-inline fever_t *gl_fever() { return static_cast<fever_t *>(loop_context(gl_loop(), 0)); }
+inline fever_t *gl_fever() { return static_cast<fever_t *>(loop_context(gl_loop(), APP_SHELL)); }
 inline tableau_conf_t conf(tableau_t *parent, const char *name, float alpha = 1) { return {parent, 0, name, alpha, 1, 0, 1}; }
 inline tableau_t *new_root(float alpha = 1) { const auto c = conf(nullptr, "root", alpha); return tableau_new(&c, nullptr, nullptr); }
 // The unit quad onto the w x h pixels from (x, y), top left; with a depth scale, as the quad lies at z = 0.
@@ -51,7 +52,8 @@ inline GLint bound() {  // the program, the texture and the array buffer left bo
   return glGetIntegerv(GL_CURRENT_PROGRAM, b), glGetIntegerv(GL_TEXTURE_BINDING_2D, b + 1), glGetIntegerv(GL_ARRAY_BUFFER_BINDING, b + 2), b[0] + b[1] + b[2]; }
 inline bool resident(const void *p) {  // the page of p is mapped in
   uint64_t e = 0, fd = uint64_t(open("/proc/self/pagemap", O_RDONLY));
-  return pread(int(fd), &e, 8, off_t(uintptr_t(p) / uintptr_t(getpagesize()) * 8)), close(int(fd)), e >> 63; }
+  const bool read = pread(int(fd), &e, 8, off_t(uintptr_t(p) / uintptr_t(getpagesize()) * 8)) == 8;
+  return close(int(fd)), read && e >> 63; }
 // Each row's call ends the process with a failed assertion of that expression (a regex).
 inline void expect_assertions(std::vector<std::pair<void (*)(), const char *>> rows) {
   for (auto &[call, expr] : rows) EXPECT_DEATH(call(), std::string("Assertion `") + expr + "' failed"); }

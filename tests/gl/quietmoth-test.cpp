@@ -6,7 +6,7 @@
 #include "tex-node.hpp"
 
 TEST(gl_logo, spans_the_width_and_the_middle_quarter_then_fades_in_holds_and_fades_out_in_3333_ms_phases_and_hands_over) {
-  loop_t *loop = gl_loop();  quietmoth_t *q = static_cast<quietmoth_t *>(loop_context(loop, 1));
+  loop_t *loop = gl_loop();  quietmoth_t *q = static_cast<quietmoth_t *>(loop_context(loop, APP_LOGO));
   tableau_t *root = gl_fever()->root, *node = q->node;
   const tex_node_t *object = static_cast<tex_node_t *>(tableau_get_object(node));  const GLuint id = object->tex->id;
   // Made by start-up: on layer 0 after the clear node, invisible, active; the pixels given back once uploaded.

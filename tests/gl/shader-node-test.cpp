@@ -32,7 +32,7 @@ TEST(gl_nodes, a_shader_node_covers_the_viewport_after_its_uniform_callback_and_
   GLuint shaders[2] = {};  glGetAttachedShaders(GLuint(program), 2, nullptr, shaders), tableau_free_children(root);
   EXPECT_FALSE(glIsProgram(GLuint(program)) || glIsShader(shaders[0]) || glIsShader(shaders[1]) || allocated().count(object));  // the only holder
   // The plasma's time: seconds since timer 0 was reset; its alpha: the opacity from the root down.
-  loop_clock = fake_clock, now = 100000, loop_ticks_reset(loop, 0), now += 2500;
+  loop_clock = fake_clock, now = 100000, loop_ticks_reset(loop, APP_TIMER_PLASMA), now += 2500;
   const shader_t *s = static_cast<shader_node_t *>(tableau_get_object(plasma_node_new(&c)))->shader;  float time = 0, alpha = 0;
   tableau_dirty(root), tableau_render(root, loop), loop_clock = SDL_GetTicks;
   glGetUniformfv(s->program, glGetUniformLocation(s->program, "time"), &time), glGetUniformfv(s->program, s->uniforms[0], &alpha);

@@ -16,7 +16,8 @@ static const struct { const unsigned char *record; const uint64_t *size; uint32_
 
 static bool resident(const void *p) {  // the page of p is mapped in
   uint64_t entry = 0, fd = uint64_t(open("/proc/self/pagemap", O_RDONLY));
-  return pread(int(fd), &entry, 8, off_t(uintptr_t(p) / uintptr_t(getpagesize()) * 8)), close(int(fd)), entry >> 63; }
+  const bool read = pread(int(fd), &entry, 8, off_t(uintptr_t(p) / uintptr_t(getpagesize()) * 8)) == 8;
+  return close(int(fd)), read && entry >> 63; }
 
 TEST(images_record, header_pixels_and_nul_match_the_drawing_sizes_and_release_gives_back_only_whole_pixel_pages) {
   for (int i = 0; i < 15; i++) {

@@ -80,18 +80,45 @@ SDL_Window *fever_create_window(const fever_t *fever)
                           int(fever->width), int(fever->height), flags);
 }
 
-void fever_to_ndc(int w, int h, int x, int y, float *res_x, float *res_y)
+// Where a size comes from: the drawable in pixels (SDL_GL_GetDrawableSize)
+// for the canvas, the window in screen coordinates (SDL_GetWindowSize) for
+// the viewport. The conversions are the same for both.
+using fever_size_fn = void (*)(SDL_Window *window, int *w, int *h);
+
+void fever_to_ndc(const fever_t *fever, fever_size_fn size, int x, int y, float *res_x,
+                  float *res_y)
 {
+  assert(fever);
+  assert(res_x);
+  assert(res_y);
+  int w;
+  int h;
+  size(fever->window, &w, &h);
   float q = float(x) / float(w);
   *res_x = (q + q) - 1.f;
   float r = 1.f - float(y) / float(h);
   *res_y = (r + r) - 1.f;
 }
 
-void fever_from_ndc(int w, int h, int *res_x, int *res_y, float x, float y)
+void fever_from_ndc(const fever_t *fever, fever_size_fn size, int *res_x, int *res_y, float x,
+                    float y)
 {
+  assert(fever);
+  assert(res_x);
+  assert(res_y);
+  int w;
+  int h;
+  size(fever->window, &w, &h);
   *res_x = int(roundf((x + 1.f) * (float(w) * 0.5f)));
   *res_y = int(roundf((y + 1.f) * (float(h) * 0.5f)));
+}
+
+void fever_size(const fever_t *fever, fever_size_fn size, int *res_width, int *res_height)
+{
+  assert(fever);
+  assert(res_width);
+  assert(res_height);
+  size(fever->window, res_width, res_height);
 }
 
 // A compositor that blends windows (Wayland's do) shows the frame through its
@@ -223,62 +250,32 @@ int fever_toggle_fullscreen(fever_t *fever)
 
 void fever_canvas_size(const fever_t *fever, int *res_width, int *res_height)
 {
-  assert(fever);
-  assert(res_width);
-  assert(res_height);
-  SDL_GL_GetDrawableSize(fever->window, res_width, res_height);
+  fever_size(fever, SDL_GL_GetDrawableSize, res_width, res_height);
 }
 
 void fever_canvas_to_ndc(const fever_t *fever, int x, int y, float *res_x, float *res_y)
 {
-  assert(fever);
-  assert(res_x);
-  assert(res_y);
-  int w;
-  int h;
-  SDL_GL_GetDrawableSize(fever->window, &w, &h);
-  fever_to_ndc(w, h, x, y, res_x, res_y);
+  fever_to_ndc(fever, SDL_GL_GetDrawableSize, x, y, res_x, res_y);
 }
 
 void fever_canvas_from_ndc(const fever_t *fever, int *res_x, int *res_y, float x, float y)
 {
-  assert(fever);
-  assert(res_x);
-  assert(res_y);
-  int w;
-  int h;
-  SDL_GL_GetDrawableSize(fever->window, &w, &h);
-  fever_from_ndc(w, h, res_x, res_y, x, y);
+  fever_from_ndc(fever, SDL_GL_GetDrawableSize, res_x, res_y, x, y);
 }
 
 void fever_viewport_size(const fever_t *fever, int *res_width, int *res_height)
 {
-  assert(fever);
-  assert(res_width);
-  assert(res_height);
-  SDL_GetWindowSize(fever->window, res_width, res_height);
+  fever_size(fever, SDL_GetWindowSize, res_width, res_height);
 }
 
 void fever_viewport_to_ndc(const fever_t *fever, int x, int y, float *res_x, float *res_y)
 {
-  assert(fever);
-  assert(res_x);
-  assert(res_y);
-  int w;
-  int h;
-  SDL_GetWindowSize(fever->window, &w, &h);
-  fever_to_ndc(w, h, x, y, res_x, res_y);
+  fever_to_ndc(fever, SDL_GetWindowSize, x, y, res_x, res_y);
 }
 
 void fever_viewport_from_ndc(const fever_t *fever, int *res_x, int *res_y, float x, float y)
 {
-  assert(fever);
-  assert(res_x);
-  assert(res_y);
-  int w;
-  int h;
-  SDL_GetWindowSize(fever->window, &w, &h);
-  fever_from_ndc(w, h, res_x, res_y, x, y);
+  fever_from_ndc(fever, SDL_GetWindowSize, res_x, res_y, x, y);
 }
 
 const loop_ops_t fever_ops = {

@@ -1,26 +1,17 @@
 #include "shader-node.hpp"
 
 #include "loop/fatal.hpp"
+#include "slot.hpp"
 
 #include <cassert>
 #include <cstdlib>
 
 namespace {
 
-void shader_node_render_slot(tableau_t *tableau, void *object, void *arg, float alpha)
-{
-  shader_node_render(tableau, static_cast<shader_node_t *>(object), arg, alpha);
-}
-
-void shader_node_free_slot(tableau_t *tableau, void *object)
-{
-  shader_node_free(tableau, static_cast<shader_node_t *>(object));
-}
-
 constexpr tableau_ops_t SHADER_NODE_OPS = {
     .prepare = nullptr,
-    .render = shader_node_render_slot,
-    .free = shader_node_free_slot,
+    .render = slot<shader_node_render>::call,
+    .free = slot<shader_node_free>::call,
 };
 
 const char *SHADER_NODE_ATTRIBUTES[] = {"vertex", "texcoord"};

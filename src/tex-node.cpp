@@ -1,27 +1,17 @@
 #include "tex-node.hpp"
 
 #include "loop/fatal.hpp"
+#include "slot.hpp"
 
 #include <cassert>
 #include <cstdlib>
 
 namespace {
 
-// Adapters from the scene graph's untyped slots to the typed functions.
-void tex_node_render_slot(tableau_t *tableau, void *object, void *arg, float alpha)
-{
-  tex_node_render(tableau, static_cast<tex_node_t *>(object), arg, alpha);
-}
-
-void tex_node_free_slot(tableau_t *tableau, void *object)
-{
-  tex_node_free(tableau, static_cast<tex_node_t *>(object));
-}
-
 constexpr tableau_ops_t TEX_NODE_OPS = {
     .prepare = nullptr,
-    .render = tex_node_render_slot,
-    .free = tex_node_free_slot,
+    .render = slot<tex_node_render>::call,
+    .free = slot<tex_node_free>::call,
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "app.hpp"
 #include "clear-node.hpp"
+#include "tex.hpp"
 
 #include "loop/fatal.hpp"
 
@@ -202,6 +203,7 @@ void fever_render(loop_t *loop, void *)
 {
   fever_t *fever = static_cast<fever_t *>(loop_context(loop, APP_SHELL));
   if (tableau_render(fever->root, loop)) {
+    tex_render_end();
     fever_make_opaque();
     SDL_GL_SwapWindow(fever->window);
     // A swap that presents nothing (SDL's offscreen driver swaps a pbuffer)

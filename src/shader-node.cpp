@@ -2,6 +2,7 @@
 
 #include "loop/fatal.hpp"
 #include "slot.hpp"
+#include "tex.hpp"
 
 #include <cassert>
 #include <cstdlib>
@@ -85,6 +86,7 @@ void shader_node_render(tableau_t *tableau, shader_node_t *shader_node, void *ar
 {
   assert(tableau);
   assert(shader_node);
+  tex_render_end();  // a run of textured quads leaves its program current
 
   unsigned n_uniforms;
   GLint *uniforms;

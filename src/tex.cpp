@@ -52,6 +52,11 @@ shader_t *tex_shader;
 GLuint tex_vertex_buffer;
 GLuint tex_texcoord_buffer;
 
+// A run of tex_render calls is open from its first quad to tex_render_end:
+// the program is current and the quad's attributes point at the buffers.
+bool tex_run_open;
+GLint *tex_uniforms;  // the program's uniform locations, taken when a run opens
+
 void tex_shared_init(void)
 {
   tex_shader = shader_pair_new(TEX_VS_SRC, TEX_FS_SRC, 2, TEX_UNIFORMS, 2, TEX_ATTRIBUTES);
@@ -114,28 +119,38 @@ void tex_render(const tex_t *tex, const float *model_x, float alpha)
   assert(tex);
   assert(model_x);
 
-  GLint *uniforms;
-  GLint *attributes;
-  shader_use(tex_shader, nullptr, &uniforms, nullptr, &attributes);
+  if (!tex_run_open) {
+    // The first quad of a run: the program, the quad's two buffers and
+    // blending are the same for every texture, so they are set once.
+    GLint *attributes;
+    shader_use(tex_shader, nullptr, &tex_uniforms, nullptr, &attributes);
 
-  glBindBuffer(GL_ARRAY_BUFFER, tex_vertex_buffer);
-  glVertexAttribPointer(GLuint(attributes[TEX_A_VERTEX]), 3, GL_FLOAT, GL_FALSE, 12, nullptr);
-  glEnableVertexAttribArray(GLuint(attributes[TEX_A_VERTEX]));
+    glBindBuffer(GL_ARRAY_BUFFER, tex_vertex_buffer);
+    glVertexAttribPointer(GLuint(attributes[TEX_A_VERTEX]), 3, GL_FLOAT, GL_FALSE, 12, nullptr);
+    glEnableVertexAttribArray(GLuint(attributes[TEX_A_VERTEX]));
 
-  glBindBuffer(GL_ARRAY_BUFFER, tex_texcoord_buffer);
-  glVertexAttribPointer(GLuint(attributes[TEX_A_TEXCOORD]), 2, GL_FLOAT, GL_FALSE, 8, nullptr);
-  glEnableVertexAttribArray(GLuint(attributes[TEX_A_TEXCOORD]));
+    glBindBuffer(GL_ARRAY_BUFFER, tex_texcoord_buffer);
+    glVertexAttribPointer(GLuint(attributes[TEX_A_TEXCOORD]), 2, GL_FLOAT, GL_FALSE, 8, nullptr);
+    glEnableVertexAttribArray(GLuint(attributes[TEX_A_TEXCOORD]));
+    // The attribute arrays keep the buffers they were pointed at.
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    tex_run_open = true;
+  }
 
   glBindTexture(GL_TEXTURE_2D, tex->id);
-  glEnable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-
-  glUniform1f(uniforms[TEX_U_ALPHA], alpha);
-  glUniformMatrix4fv(uniforms[TEX_U_MODEL_X], 1, GL_FALSE, model_x);
-
+  glUniform1f(tex_uniforms[TEX_U_ALPHA], alpha);
+  glUniformMatrix4fv(tex_uniforms[TEX_U_MODEL_X], 1, GL_FALSE, model_x);
   glDrawArrays(GL_TRIANGLES, 0, 6);
+}
 
+void tex_render_end(void)
+{
+  if (!tex_run_open)
+    return;
+  tex_run_open = false;
   glBindTexture(GL_TEXTURE_2D, 0);
   glUseProgram(0);
-  glBindBuffer(GL_ARRAY_BUFFER, 0);
 }

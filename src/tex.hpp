@@ -13,6 +13,8 @@
 // caller's; it is read only while drawing. buf is read only by tex_new().
 //
 // Every call needs the GL context current with its entry points loaded.
+// Between tex_render and tex_render_end the quad program stays current: GL
+// drawing of one's own in between must call tex_render_end first.
 //
 // Does NOT: read image headers (callers pass the size), make mipmaps, set
 // wrap modes, check GL errors of the upload, or switch blending off again.
@@ -39,4 +41,11 @@ tex_t *tex_ref(tex_t *tex);
 // Drop a holder (NULL is ignored) and delete the texture with the last; always NULL.
 tex_t *tex_free(tex_t *tex);
 // Draw the texture's quad placed by model_x, its texel alpha multiplied by alpha.
+// The first call of a run makes the quad program current, points the vertex
+// attributes at the quad buffers and enables blending; the following calls
+// only bind their texture, set the two uniforms and draw (4 GL calls a quad).
 void tex_render(const tex_t *tex, const float *model_x, float alpha);
+// Close a run of tex_render calls: bind texture 0 and make program 0 current.
+// Call it before any other GL drawing and once the tree is drawn (the shell's
+// render and the shader nodes do); without an open run it makes no GL call.
+void tex_render_end(void);

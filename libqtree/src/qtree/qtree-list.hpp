@@ -7,6 +7,11 @@
 // successor before the body runs, so the body may unlink the current entry.
 //
 // Does NOT: allocate, own its entries, or check that a link is on a list.
+//
+// Why a copy (not libarena's arena-list.hpp, which is visible here): the
+// quadtree's links are part of its public records and must not change when
+// the allocator's private list does; libtableau keeps a copy for the same
+// reason. Each copy holds only the operations its library uses.
 #pragma once
 
 #include <cstddef>

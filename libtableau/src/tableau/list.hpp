@@ -5,6 +5,10 @@
 // so the lists can be walked and relinked on per-frame paths.
 //
 // Private to libtableau: the node lists are not part of the public contract.
+//
+// Why a copy: libarena and libqtree keep the same few lines for their lists.
+// libtableau builds alone, with no dependency on the other libraries, so it
+// does not include theirs; each copy holds only the operations its library uses.
 #pragma once
 
 #include <cstddef>

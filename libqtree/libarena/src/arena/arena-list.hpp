@@ -7,6 +7,11 @@
 // successor before the body runs, so the body may unlink the current entry.
 //
 // Does NOT: allocate, own its entries, or check that a link is on a list.
+//
+// Why a copy: libtableau and libqtree keep the same few lines for their own
+// lists. Each library builds and ships alone, and its link type is part of
+// its public records, so none includes another library's header; each copy
+// holds only the operations its library uses.
 #pragma once
 
 #include <cstddef>

@@ -7,14 +7,46 @@
 // loop_context_enter(); every later context reaches an earlier one's object
 // with loop_context().
 //
+// Start-up, in order: SDL (audio, video, game controllers) with SDL_Quit
+// registered at exit; the mixer at 44100 Hz, 16-bit stereo, 2048-sample
+// chunks, 32 effect channels, the music-finished hook; the mappings of
+// "gamecontrollerdb.txt" if there is one; every controller present (others
+// are reported on stderr and skipped); then each context's init in table
+// order. While context i initialises, loop_context() accepts 0..i (its own
+// entry still null). The table is attached only after the last init, so an
+// init must not call loop_context_enter(). Context 0 is current and is not
+// entered.
+//
+// The main loop, one frame: clear the switch flag and run the current
+// context's update; if the update switched contexts, run the new one's update
+// at once (so a context's first update comes before anything is drawn). Then
+// render; a render that switched starts the next frame without polling. Then
+// dispatch the pending events one by one, stopping at a switch (the rest wait
+// for the next frame) or at an empty queue. SDL_QUIT and SDL_APP_TERMINATING
+// end loop_run without being dispatched. There is no frame timer.
+//
+// Switching: loop_context_enter(loop, i) with i already current does nothing;
+// otherwise the old context's leave runs (current still names it), then the
+// new one's enter (current already names it).
+//
+// Failures: every start-up step that fails, a music file that cannot be
+// loaded (unless LOOP_MUSIC_OPTIONAL), a name that cannot be copied, and
+// music that cannot be started or restarted end the process: one line
+// "Fatal error: ..." on stderr, exit status 1 (see fatal.hpp). Broken
+// preconditions are assertions: null loop, a context or timer index out of
+// range, a music name longer than 255 characters.
+//
 // Ownership: the loop_t and every context object live until the process
 // exits; nothing here is ever freed. SDL_Quit runs from an atexit handler.
 //
-// Threads: main thread only, except the music fields, which SDL_mixer's
-// music-finished hook also touches from its audio thread. No locks.
+// Threads: main thread only, except the music fields: when a piece ends,
+// SDL_mixer calls loop_music_finished() on its audio thread (audio lock
+// held), which may load and start the queued piece there. loop_music_set()
+// takes no lock: call it from the main thread, as the contexts' enter does.
 //
 // Does NOT: pace frames (the contexts' render does, through vsync), free the
-// last piece of music, open controllers plugged in after start-up.
+// last piece of music, open controllers plugged in after start-up, call the
+// current context's leave at shutdown.
 #pragma once
 
 #include <SDL.h>
@@ -86,11 +118,20 @@ void loop_ticks_pause(loop_t *loop);
 // own, so that time can be driven instead of slept through.
 extern uint32_t (*loop_clock)(void);
 
-// Load and start a piece of music named by a printf format (see the flags).
+// Load and start a piece of music named by a printf format (at most 255
+// characters once formatted; relative to the working directory), at volume
+// 100 of 128, one pass: repeating is the hook's work. QUEUE with music loaded
+// only remembers the name (a later queued name replaces it); KEEP with the
+// same name loaded changes nothing, not even the flags; otherwise the old
+// piece is halted and freed (dropping the queue) and the new one starts.
+// Fatal: a load failure without OPTIONAL, a failed copy of the name, a failed
+// start. An OPTIONAL file that fails to load leaves everything as it was.
 void loop_music_set(loop_t *loop, int flags, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
-// The music-finished hook: start the queued piece, or repeat the current one.
+// The music-finished hook (installed by loop_startup; SDL_mixer also calls it
+// from within Mix_HaltMusic): start the queued piece, which replaces even a
+// repeating one; else restart a REPEAT piece from the start, without fade.
 void loop_music_finished(void);
-// Pause the music channel.
+// Pause the music channel (every loop_music_set resumes it).
 void loop_music_pause(void);
 // Resume the music channel.
 void loop_music_resume(void);

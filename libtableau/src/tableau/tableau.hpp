@@ -13,6 +13,16 @@
 // Callbacks may change flags and alpha, never free or move nodes of the tree
 // being walked.
 //
+// Order: a parent before its children, layer 0 before layer 1 (later draws on
+// top), within a layer the oldest child first (tableau_set_layer moves a node
+// to the end). An inactive node is skipped with its whole subtree.
+//
+// Assertions (they abort): a null node for every call but tableau_free; a
+// null conf or name; a root on a layer other than 0; conf->layer above 9;
+// tableau_set_layer on a root; tableau_render on a non-root. Unchecked: a
+// negative layer, and any layer passed to tableau_set_layer, index the node's
+// layer heads directly -- outside 0..9 they corrupt memory.
+//
 // Does NOT: touch GL, SDL or the game; mark anything dirty by itself (whoever
 // changes what is shown calls tableau_dirty); lock; allocate while rendering.
 #pragma once
@@ -87,7 +97,9 @@ int tableau_get_active(tableau_t *tableau);
 void tableau_set_locked(tableau_t *tableau, int locked);
 // The locked flag, 0 or 1.
 int tableau_get_locked(tableau_t *tableau);
-// Move a child to the end of its parent's list for layer.
+// Move a child to the end of its parent's list for layer, which must be 0..9:
+// the layer is not checked (out of range it writes outside the parent).
+// None of the setters marks the tree dirty.
 void tableau_set_layer(tableau_t *tableau, int layer);
 // Prepare walk, then render walk when the root is dirty; 1 when it was dirty
 // (an inactive root walks nothing but still consumes its dirty flag).

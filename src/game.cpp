@@ -81,11 +81,36 @@ entity_t *entity_new(game_t *game, const char *record)
   return entity;
 }
 
-void entity_size(entity_t *entity, float half)
+// What sets the kinds of entity apart when they are made: the record's name
+// for the fatal message, the sprite, its node's name, layer and visibility
+// under its parent, and its half-size.
+struct entity_kind_t {
+  uint32_t kind;
+  const char *record;
+  tableau_t *(*node_new)(const tableau_conf_t *conf, const float *model_x);
+  const char *name;
+  int layer;
+  int active;
+  float half;
+};
+
+constexpr entity_kind_t TV_KIND = {ENTITY_TV, "tv_t", tv_node_new, "tv", 1, 0, 0.15f};
+constexpr entity_kind_t ADULT_KIND = {ENTITY_ADULT, "adult_t", adult_node_new, "adult", 3, 0, 0.07f};
+constexpr entity_kind_t VIRUS_KIND = {ENTITY_VIRUS, "virus_t", virus_node_new, "virus", 0, 0, 0.05f};
+constexpr entity_kind_t BABY_KIND = {ENTITY_BABY, "baby_t", baby_node_new, "baby", 0, 1, 0.05f};
+
+// A record of the kind with its sprite node under parent, at the centre
+// until the caller places it.
+entity_t *entity_make(game_t *game, const entity_kind_t &kind, tableau_t *parent)
 {
-  entity->sx = half;
-  entity->sy = half;
-  entity->sz = half;
+  entity_t *entity = entity_new(game, kind.record);
+  entity->kind = kind.kind;
+  tableau_conf_t conf = conf_of(parent, kind.layer, kind.name, kind.active);
+  entity->node = kind.node_new(&conf, entity->model_x);
+  entity->sx = kind.half;
+  entity->sy = kind.half;
+  entity->sz = kind.half;
+  return entity;
 }
 
 // An infected entity keeps its record, place and size; only its picture
@@ -210,7 +235,11 @@ void game_dispatch(loop_t *loop, game_t *game, const SDL_Event *event)
 // [SECTION] playfield
 // ---------------------------------------------------------------------------
 
-void game_reset(game_t *game)
+namespace {
+
+// Release the last playfield, if any: its objects in the quadtree, its
+// nodes, its records.
+void playfield_drop(game_t *game)
 {
   // The objects go first: the quadtree must not keep pointers into the
   // records that the arena is about to release.
@@ -225,6 +254,13 @@ void game_reset(game_t *game)
   // is in flight between two playfields: hand those pages back here.
   malloc_trim(0);
 #endif
+}
+
+}  // namespace
+
+void game_reset(game_t *game)
+{
+  playfield_drop(game);
 
   game->node = group_new(game->root, 0, "game", 1);
   game->babies = group_new(game->node, 4, "babies", 0);
@@ -236,37 +272,20 @@ void game_reset(game_t *game)
     loop_fatal("Fatal error: Unable to allocate arena_t\n");
 
   // Made in this order so that the quadtree receives them in this order.
-  entity_t *tv = entity_new(game, "tv_t");
-  tv->kind = ENTITY_TV;
-  tableau_conf_t conf = conf_of(game->node, 1, "tv", 0);
-  tv->node = tv_node_new(&conf, tv->model_x);
-  entity_size(tv, 0.15f);
-  entity_update(game->qtree, tv);
-  game->tv = tv;
-
-  entity_t *adult = entity_new(game, "adult_t");
-  adult->kind = ENTITY_ADULT;
-  conf = conf_of(game->node, 3, "adult", 0);
-  adult->node = adult_node_new(&conf, adult->model_x);
-  entity_size(adult, 0.07f);
-  entity_update(game->qtree, adult);
-  game->adult = adult;
-
+  game->tv = entity_make(game, TV_KIND, game->node);
+  entity_update(game->qtree, game->tv);
+  game->adult = entity_make(game, ADULT_KIND, game->node);
+  entity_update(game->qtree, game->adult);
   for (int i = 0; i < GAME_VIRUSES; i++) {
-    entity_t *virus = entity_new(game, "virus_t");
-    virus->kind = ENTITY_VIRUS;
-    conf = conf_of(game->viruses, 0, "virus", 0);
-    virus->node = virus_node_new(&conf, virus->model_x);
-    entity_size(virus, 0.05f);
+    entity_t *virus = entity_make(game, VIRUS_KIND, game->viruses);
     random_position(&virus->x, &virus->y);
     entity_update(game->qtree, virus);
     game->virus[i] = virus;
   }
-
   for (int i = 0; i < GAME_BABIES; i++)
     baby_new(game, game->babies);
 
-  tableau_set_active(adult->node, 1);
+  tableau_set_active(game->adult->node, 1);
   tableau_set_active(game->babies, 1);
   tableau_set_active(game->viruses, 1);
   game->state = GAME_PLAYING;
@@ -274,11 +293,7 @@ void game_reset(game_t *game)
 
 entity_t *baby_new(game_t *game, tableau_t *parent)
 {
-  entity_t *baby = entity_new(game, "baby_t");
-  baby->kind = ENTITY_BABY;
-  tableau_conf_t conf = conf_of(parent, 0, "baby", 1);
-  baby->node = baby_node_new(&conf, baby->model_x);
-  entity_size(baby, 0.05f);
+  entity_t *baby = entity_make(game, BABY_KIND, parent);
   // x before y, unlike random_position: the order of the draws is part of
   // what makes every run's first playfield the same.
   baby->x = random_coordinate();

@@ -139,14 +139,12 @@ void fever_make_opaque(void)
 
 } // namespace
 
-void *fever_init(loop_t *, int argc, char **argv)
-{
-  fever_require_display();
-  fever_t *fever = static_cast<fever_t *>(calloc(1, sizeof(fever_t)));
-  if (!fever)
-    loop_fatal("Fatal error: Unable to allocate fever_t\n");
+namespace {
 
-  // The scene nodes touch no GL, so they can come before the window.
+// The root "fever" and its clear node. Scene nodes touch no GL, so they can
+// come before the window.
+void fever_make_scene(fever_t *fever)
+{
   const tableau_conf_t root_conf = {
       .parent = nullptr, .layer = 0, .name = "fever", .alpha = 1.f, .active = 1, .locked = 0,
       .dirty = 0};
@@ -157,11 +155,11 @@ void *fever_init(loop_t *, int argc, char **argv)
       .parent = fever->root, .layer = 0, .name = "gl-clear-fever", .alpha = 0.f, .active = 1,
       .locked = 0, .dirty = 0};
   clear_node_new(&clear_conf);
+}
 
-  fever->width = FEVER_DEFAULT_WIDTH;
-  fever->height = FEVER_DEFAULT_HEIGHT;
-  fever_apply_command_line(fever, argc, argv);
-
+// The GL attributes, then the window: multisampled if the driver can.
+void fever_open_window(fever_t *fever)
+{
   for (const fever_gl_attr_t &a : FEVER_GL_ATTRS)
     if (SDL_GL_SetAttribute(a.attr, a.value) < 0)
       loop_fatal("%s", a.message);
@@ -171,17 +169,21 @@ void *fever_init(loop_t *, int argc, char **argv)
     loop_warn("Warning: Unable to suppress synthetic mouse events on touch\n");
 
   fever->window = fever_create_window(fever);
-  if (!fever->window) {
-    // Not every driver offers a 4x multisampled window: try once without.
-    if (SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 0) < 0)
-      loop_fatal("Fatal error: Unable to clear GL multisample samples attribute\n");
-    if (SDL_GL_SetAttribute(SDL_GL_MULTISAMPLEBUFFERS, 0) < 0)
-      loop_fatal("Fatal error: Unable to clear GL multisample buffers attribute\n");
-    fever->window = fever_create_window(fever);
-    if (!fever->window)
-      loop_fatal("Fatal error: Unable to create SDL window\n");
-  }
+  if (fever->window)
+    return;
+  // Not every driver offers a 4x multisampled window: try once without.
+  if (SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 0) < 0)
+    loop_fatal("Fatal error: Unable to clear GL multisample samples attribute\n");
+  if (SDL_GL_SetAttribute(SDL_GL_MULTISAMPLEBUFFERS, 0) < 0)
+    loop_fatal("Fatal error: Unable to clear GL multisample buffers attribute\n");
+  fever->window = fever_create_window(fever);
+  if (!fever->window)
+    loop_fatal("Fatal error: Unable to create SDL window\n");
+}
 
+// The window's GL context, synchronised swaps and the GL entry points.
+void fever_make_gl(fever_t *fever)
+{
   fever->gl_context = SDL_GL_CreateContext(fever->window);
   if (!fever->gl_context)
     loop_fatal("Fatal error: Unable to create GL context\n");
@@ -191,6 +193,22 @@ void *fever_init(loop_t *, int argc, char **argv)
   if (!gladLoadGL(fever_gl_proc))
     loop_fatal("Fatal error: Failed to initialize GLAD OpenGL extension loader\n");
   glEnable(GL_MULTISAMPLE);
+}
+
+} // namespace
+
+void *fever_init(loop_t *, int argc, char **argv)
+{
+  fever_require_display();
+  fever_t *fever = static_cast<fever_t *>(calloc(1, sizeof(fever_t)));
+  if (!fever)
+    loop_fatal("Fatal error: Unable to allocate fever_t\n");
+  fever_make_scene(fever);
+  fever->width = FEVER_DEFAULT_WIDTH;
+  fever->height = FEVER_DEFAULT_HEIGHT;
+  fever_apply_command_line(fever, argc, argv);
+  fever_open_window(fever);
+  fever_make_gl(fever);
   return fever;
 }
 

@@ -27,6 +27,24 @@ char *dup_name(const char *file)
   return copy;
 }
 
+// Let go of the current piece (and of the queue) before a new one takes its
+// place.
+void music_drop(loop_t *loop)
+{
+  // Mix_HaltMusic runs the finished hook: with the queue still set, the
+  // hook would start the queued piece in the middle of this replacement.
+  free(loop->next_file);
+  loop->next_file = nullptr;
+  loop->next_flags = 0;
+  Mix_HaltMusic();
+  // Frees after the halt; Mix_FreeMusic also stops the piece should the
+  // hook have restarted it for repetition.
+  Mix_FreeMusic(loop->music);
+  free(loop->music_file);
+  loop->music_file = nullptr;
+  loop->music_flags = 0;
+}
+
 }  // namespace
 
 void loop_music_set(loop_t *loop, int flags, const char *fmt, ...)
@@ -57,20 +75,8 @@ void loop_music_set(loop_t *loop, int flags, const char *fmt, ...)
     loop_fatal("Fatal error: Unable to load music \"%s\", reason: \"%s\"\n", file, SDL_GetError());
   }
 
-  if (loop->music) {
-    // Mix_HaltMusic runs the finished hook: with the queue still set, the
-    // hook would start the queued piece in the middle of this replacement.
-    free(loop->next_file);
-    loop->next_file = nullptr;
-    loop->next_flags = 0;
-    Mix_HaltMusic();
-    // Frees after the halt; Mix_FreeMusic also stops the piece should the
-    // hook have restarted it for repetition.
-    Mix_FreeMusic(loop->music);
-    free(loop->music_file);
-    loop->music_file = nullptr;
-    loop->music_flags = 0;
-  }
+  if (loop->music)
+    music_drop(loop);
 
   loop->music = music;
   loop->music_file = dup_name(file);

@@ -8,13 +8,15 @@ cd "$(dirname "$0")"
 tools/install-deps.sh tools/deps-play.txt tools/deps-test.txt
 jobs=$(nproc)
 status=0
+# Tests and benchmarks are asked for by name, so that a missing package
+# stops the configure instead of leaving them out.
 for variant in plain asan; do
   dir=build-test-$variant
   flags=()
   [ $variant = asan ] && flags=(-DORB_SANITIZE=ON)
   mkdir -p "$dir"
   echo "== $variant: configure and build in $dir"
-  if ! { cmake -S . -B "$dir" "${flags[@]}" && cmake --build "$dir" -j"$jobs"; } >"$dir/build.log" 2>&1; then
+  if ! { cmake -S . -B "$dir" -DORB_TESTS=ON -DORB_BENCH=ON "${flags[@]}" && cmake --build "$dir" -j"$jobs"; } >"$dir/build.log" 2>&1; then
     tail -n 60 "$dir/build.log"; echo "build failed ($variant), full log: $dir/build.log"; exit 1
   fi
   echo "== $variant: ctest"

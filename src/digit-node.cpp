@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr unsigned DIGIT_WIDTH = 184;
-constexpr unsigned DIGIT_HEIGHT = 288;
-static_assert(DIGIT_WIDTH == IMAGE_DIGIT_WIDTH && DIGIT_HEIGHT == IMAGE_DIGIT_HEIGHT);
-
 // Filled on demand, never released: each entry keeps its creator's reference.
 tex_t *digit_texs[10];
 
@@ -20,8 +16,8 @@ tableau_t *digit_node_new(const tableau_conf_t *conf, unsigned digit, const floa
 {
   assert(digit < 10);
   if (!digit_texs[digit]) {
-    digit_texs[digit] = tex_new(DIGIT_WIDTH, DIGIT_HEIGHT, image_pixels(IMAGE_DIGITS[digit]));
-    image_release(IMAGE_DIGITS[digit], DIGIT_WIDTH, DIGIT_HEIGHT);
+    digit_texs[digit] = tex_new(IMAGE_DIGIT_WIDTH, IMAGE_DIGIT_HEIGHT, image_pixels(IMAGE_DIGITS[digit]));
+    image_release(IMAGE_DIGITS[digit], IMAGE_DIGIT_WIDTH, IMAGE_DIGIT_HEIGHT);
   }
   return tex_node_new_tex(conf, digit_texs[digit], model_x);
 }

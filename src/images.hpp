@@ -64,6 +64,9 @@ extern const uint64_t image_digit_9_size;
 constexpr unsigned IMAGE_HEADER_SIZE = 12; // bytes before the first pixel
 constexpr unsigned IMAGE_BPP = 4;          // bytes per pixel: R, G, B, A
 
+// Each picture's size in pixels, stated here only: art/CMakeLists.txt reads
+// these lines (one `constexpr unsigned IMAGE_<NAME>_<WIDTH|HEIGHT> = <n>;` each)
+// and rasterizes every SVG at its size, and the drawing code uses them.
 constexpr unsigned IMAGE_ADULT_WIDTH = 640;
 constexpr unsigned IMAGE_ADULT_HEIGHT = 608;
 constexpr unsigned IMAGE_BABY_WIDTH = 640;

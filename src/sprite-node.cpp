@@ -12,12 +12,7 @@ tex_t *baby_tex;
 tex_t *tv_tex;
 tex_t *virus_tex;
 
-// The sizes are the call sites' constants; the records' headers are not read.
-static_assert(IMAGE_ADULT_WIDTH == 640 && IMAGE_ADULT_HEIGHT == 608);
-static_assert(IMAGE_BABY_WIDTH == 640 && IMAGE_BABY_HEIGHT == 528);
-static_assert(IMAGE_TV_WIDTH == 320 && IMAGE_TV_HEIGHT == 384);
-static_assert(IMAGE_VIRUS_WIDTH == 362 && IMAGE_VIRUS_HEIGHT == 363);
-
+// The sizes are images.hpp's constants; the records' headers are not read.
 tableau_t *sprite_node_new(tex_t **cache, unsigned width, unsigned height,
                            const unsigned char *image, const tableau_conf_t *conf,
                            const float *model_x)
@@ -33,20 +28,20 @@ tableau_t *sprite_node_new(tex_t **cache, unsigned width, unsigned height,
 
 tableau_t *adult_node_new(const tableau_conf_t *conf, const float *model_x)
 {
-  return sprite_node_new(&adult_tex, 640, 608, image_adult, conf, model_x);
+  return sprite_node_new(&adult_tex, IMAGE_ADULT_WIDTH, IMAGE_ADULT_HEIGHT, image_adult, conf, model_x);
 }
 
 tableau_t *baby_node_new(const tableau_conf_t *conf, const float *model_x)
 {
-  return sprite_node_new(&baby_tex, 640, 528, image_baby, conf, model_x);
+  return sprite_node_new(&baby_tex, IMAGE_BABY_WIDTH, IMAGE_BABY_HEIGHT, image_baby, conf, model_x);
 }
 
 tableau_t *tv_node_new(const tableau_conf_t *conf, const float *model_x)
 {
-  return sprite_node_new(&tv_tex, 320, 384, image_tv, conf, model_x);
+  return sprite_node_new(&tv_tex, IMAGE_TV_WIDTH, IMAGE_TV_HEIGHT, image_tv, conf, model_x);
 }
 
 tableau_t *virus_node_new(const tableau_conf_t *conf, const float *model_x)
 {
-  return sprite_node_new(&virus_tex, 362, 363, image_virus, conf, model_x);
+  return sprite_node_new(&virus_tex, IMAGE_VIRUS_WIDTH, IMAGE_VIRUS_HEIGHT, image_virus, conf, model_x);
 }

@@ -1,7 +1,7 @@
 // sprite-node: the game's four sprites as texture nodes with cached textures.
 //
-// Each constructor shows one embedded image (adult 640x608, baby 640x528,
-// television 320x384, virus 362x363) through the caller's model matrix. The
+// Each constructor shows one embedded image (adult, baby, television, virus,
+// at the sizes images.hpp states) through the caller's model matrix. The
 // first call of a constructor uploads its image; the texture then stays in a
 // file-scope cache for the whole run, so new playfields and infections
 // upload nothing.

@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.." || exit 1
 log=$(mktemp -d /tmp/orb-long-XXXXXX) status=0
 # check NAME COMMAND...: runs the command into NAME's log and says how it went.
 check() { if "${@:2}" >"$log/$1.log" 2>&1; then echo "ok    $1"; else echo "FAIL  $1 ($log/$1.log)"; status=1; return 1; fi; }
-build() { check "build-$1" bash -c "cmake -S . -B build-long-$1 -DORB_BENCH=OFF $2 && cmake --build build-long-$1 -j$(nproc)" || exit 1; }
+build() { check "build-$1" bash -c "cmake -S . -B build-long-$1 -DORB_TESTS=ON -DORB_BENCH=OFF $2 && cmake --build build-long-$1 -j$(nproc)" || exit 1; }
 build asan -DORB_SANITIZE=ON
 build plain -DORB_SANITIZE=OFF
 b=build-long-asan run=(tests/hardening/hardening-test.py "$b/orb" "$b/assets" "$b/tests/hardening/hardening_probe.so")

@@ -38,21 +38,12 @@ xsession_start "$work/x" 960x540 || exit 1
 rm -f "$out"/logo.png "$out"/play.png "$out"/score.png "$out"/preview.gif
 mkdir -p "$work/frames"
 
-# Starts the game full screen from the build directory.
-start_game() {
-  (cd "$build" && exec ./orb) 2>"$out/game.log" &
-  game=$!
-}
-
-start_game
+# The game, full screen from the build directory; silent where there is no
+# sound device.
+(cd "$build" && exec "$here/../../packaging/no-sound-fallback.sh" -o \
+  "preview: no sound device here, running the game silently (SDL_AUDIODRIVER=dummy)" ./orb) 2>"$out/game.log" &
+game=$!
 win=$(xsession_wait_window Orb 30 "$game")
-if [ -z "$win" ] && ! kill -0 "$game" 2>/dev/null && grep -q 'Unable to open audio' "$out/game.log"; then
-  wait "$game"; game=""
-  echo "preview: no sound device here, running the game silently (SDL_AUDIODRIVER=dummy)"
-  export SDL_AUDIODRIVER=dummy
-  start_game
-  win=$(xsession_wait_window Orb 30 "$game")
-fi
 if [ -z "$win" ]; then
   echo "preview: the game did not open its window; its messages:"; sed 's/^/  /' "$out/game.log"
   exit 1

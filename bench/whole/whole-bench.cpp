@@ -1,4 +1,4 @@
-// frame: the CPU cost of the game's own work in one frame of play -- the
+// whole-bench: the CPU cost of the game's own work in one frame of play -- the
 // state machine's update with both 20 ms steps (viruses and player), plus
 // the scene walk that issues the frame's draw calls -- without the GL driver.
 //

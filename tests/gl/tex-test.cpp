@@ -19,7 +19,8 @@ TEST(gl_tex, draws_upright_unmirrored_bilinear_and_faded_by_alpha_over_what_is_d
   place(m, 0, 16, 2, 1), tex_render(fade, m, 1);  // white at 128 / 255 over blue, and a clear texel
   place(m, 0, 24, 2, 1), tex_render(fade, m, .5f), tex_free(fade);
   const frame_t f;
-  EXPECT_NE(bound(), 0);  // a run of quads keeps its program until it is closed
+  tex_render(tex, m, 1);  // a run of quads keeps its program and last texture until it is closed
+  EXPECT_NE(bound(), 0);
   tex_render_end();
   EXPECT_EQ(bound(), 0);
   EXPECT_LE(dist(f.at(16, 0), {120, 135, 0}) + dist(f.at(0, 8), {128, 128, 0}), 6);

@@ -159,66 +159,78 @@ void play(synth_score_t *score, const std::map<std::string, tokens_t> &patterns,
   }
 }
 
-void instrument_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
-  const std::string &key = w[0];
-  if (key == "osc") {
-    if (in->osc_cnt == SYNTH_OSC_MAX) fail_at(line, "more than %d oscillators", SYNTH_OSC_MAX);
-    if (w.size() < 2 || w.size() % 2 != 0) fail_at(line, "osc takes a wave and then name-value pairs");
-    synth_osc_t osc = {SYNTH_SINE, 1.0, 1.0, 0.0, 0.5};
-    static const char *const waves[] = {"sine", "triangle", "saw", "pulse"};
-    int wave = -1;
-    for (int k = 0; k < 4; k++)
-      if (w[1] == waves[k]) wave = k;
-    if (w[1] == "square") wave = SYNTH_PULSE;
-    if (wave < 0) fail_at(line, "unknown wave \"%s\" (sine, triangle, saw, square, pulse)", w[1].c_str());
-    osc.wave = wave;
-    for (size_t k = 2; k < w.size(); k += 2) {
-      if (w[k] == "ratio") osc.ratio = number_in(w, k + 1, 0.01, 32.0, line);
-      else if (w[k] == "level") osc.level = number_in(w, k + 1, 0.0, 4.0, line);
-      else if (w[k] == "detune") osc.detune_cents = number_in(w, k + 1, -1200.0, 1200.0, line);
-      else if (w[k] == "duty") osc.duty = number_in(w, k + 1, 0.01, 0.99, line);
-      else fail_at(line, "unknown oscillator setting \"%s\"", w[k].c_str());
-    }
-    in->osc[in->osc_cnt++] = osc;
-  } else if (key == "noise") {
-    expect_count(w, 2, 3, line);
-    in->noise = number_in(w, 1, 0.0, 4.0, line);
-    in->noise_decay = w.size() > 2 ? number_in(w, 2, 0.0, 10.0, line) : 0.0;
-  } else if (key == "envelope") {
-    expect_count(w, 5, 5, line);
-    in->attack = number_in(w, 1, 0.001, 10.0, line);
-    in->decay = number_in(w, 2, 0.001, 10.0, line);
-    in->sustain = number_in(w, 3, 0.0, 1.0, line);
-    in->release = number_in(w, 4, 0.002, 10.0, line);
-  } else if (key == "sweep") {
-    expect_count(w, 3, 3, line);
-    in->sweep_semis = number_in(w, 1, -48.0, 48.0, line);
-    in->sweep_time = number_in(w, 2, 0.001, 10.0, line);
-  } else if (key == "vibrato") {
-    expect_count(w, 3, 4, line);
-    in->vibrato_cents = number_in(w, 1, 0.0, 200.0, line);
-    in->vibrato_rate = number_in(w, 2, 0.0, 30.0, line);
-    in->vibrato_delay = w.size() > 3 ? number_in(w, 3, 0.0, 10.0, line) : 0.0;
-  } else if (key == "lowpass" || key == "highpass") {
-    expect_count(w, 2, 2, line);
-    (key == "lowpass" ? in->lowpass : in->highpass) = number_in(w, 1, 10.0, 20000.0, line);
-  } else if (key == "gain") {
-    expect_count(w, 2, 2, line);
-    in->gain = number_in(w, 1, 0.0, 4.0, line);
-  } else if (key == "pan") {
-    expect_count(w, 2, 2, line);
-    in->pan = number_in(w, 1, -1.0, 1.0, line);
-  } else if (key == "gate") {
-    expect_count(w, 2, 2, line);
-    in->gate = number_in(w, 1, 0.05, 1.0, line);
-  } else if (key == "echo") {
-    expect_count(w, 4, 4, line);
-    in->echo_beats = number_in(w, 1, 0.01, 8.0, line);
-    in->echo_feedback = number_in(w, 2, 0.0, 0.9, line);
-    in->echo_level = number_in(w, 3, 0.0, 1.0, line);
-  } else {
-    fail_at(line, "unknown instrument setting \"%s\"", key.c_str());
+int wave_named(const std::string &name, int line) {
+  static const char *const waves[] = {"sine", "triangle", "saw", "pulse"};  // in synth_wave_e order
+  int wave = -1;
+  for (int k = 0; k < 4; k++)
+    if (name == waves[k]) wave = k;
+  if (name == "square") wave = SYNTH_PULSE;
+  if (wave < 0) fail_at(line, "unknown wave \"%s\" (sine, triangle, saw, square, pulse)", name.c_str());
+  return wave;
+}
+
+// "osc WAVE [NAME VALUE]...": the settings come in pairs, in any order.
+void osc_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
+  if (in->osc_cnt == SYNTH_OSC_MAX) fail_at(line, "more than %d oscillators", SYNTH_OSC_MAX);
+  if (w.size() < 2 || w.size() % 2 != 0) fail_at(line, "osc takes a wave and then name-value pairs");
+  synth_osc_t osc = {SYNTH_SINE, 1.0, 1.0, 0.0, 0.5};
+  osc.wave = wave_named(w[1], line);
+  for (size_t k = 2; k < w.size(); k += 2) {
+    if (w[k] == "ratio") osc.ratio = number_in(w, k + 1, 0.01, 32.0, line);
+    else if (w[k] == "level") osc.level = number_in(w, k + 1, 0.0, 4.0, line);
+    else if (w[k] == "detune") osc.detune_cents = number_in(w, k + 1, -1200.0, 1200.0, line);
+    else if (w[k] == "duty") osc.duty = number_in(w, k + 1, 0.01, 0.99, line);
+    else fail_at(line, "unknown oscillator setting \"%s\"", w[k].c_str());
   }
+  in->osc[in->osc_cnt++] = osc;
+}
+
+// Every other instrument setting is a keyword and up to four numbers in a
+// fixed order, each with its range; the trailing values that a setting may
+// leave out (words_min below words_max) are 0 when left out.
+struct setting_value_t {
+  double synth_instr_t::*field;
+  double lo, hi;
+};
+
+struct setting_t {
+  const char *key;
+  size_t words_min, words_max;  // counting the keyword
+  setting_value_t values[4];    // words_max - 1 of them
+};
+
+const setting_t SETTINGS[] = {
+    {"noise", 2, 3, {{&synth_instr_t::noise, 0.0, 4.0}, {&synth_instr_t::noise_decay, 0.0, 10.0}}},
+    {"envelope", 5, 5,
+     {{&synth_instr_t::attack, 0.001, 10.0}, {&synth_instr_t::decay, 0.001, 10.0},
+      {&synth_instr_t::sustain, 0.0, 1.0}, {&synth_instr_t::release, 0.002, 10.0}}},
+    {"sweep", 3, 3, {{&synth_instr_t::sweep_semis, -48.0, 48.0}, {&synth_instr_t::sweep_time, 0.001, 10.0}}},
+    {"vibrato", 3, 4,
+     {{&synth_instr_t::vibrato_cents, 0.0, 200.0}, {&synth_instr_t::vibrato_rate, 0.0, 30.0},
+      {&synth_instr_t::vibrato_delay, 0.0, 10.0}}},
+    {"lowpass", 2, 2, {{&synth_instr_t::lowpass, 10.0, 20000.0}}},
+    {"highpass", 2, 2, {{&synth_instr_t::highpass, 10.0, 20000.0}}},
+    {"gain", 2, 2, {{&synth_instr_t::gain, 0.0, 4.0}}},
+    {"pan", 2, 2, {{&synth_instr_t::pan, -1.0, 1.0}}},
+    {"gate", 2, 2, {{&synth_instr_t::gate, 0.05, 1.0}}},
+    {"echo", 4, 4,
+     {{&synth_instr_t::echo_beats, 0.01, 8.0}, {&synth_instr_t::echo_feedback, 0.0, 0.9},
+      {&synth_instr_t::echo_level, 0.0, 1.0}}},
+};
+
+// Reads one line inside an instrument block (other than its "end").
+void instrument_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
+  if (w[0] == "osc") return osc_line(in, w, line);
+  for (const setting_t &setting : SETTINGS) {
+    if (w[0] != setting.key) continue;
+    expect_count(w, setting.words_min, setting.words_max, line);
+    for (size_t k = 1; k < setting.words_max; k++) {
+      const setting_value_t &value = setting.values[k - 1];
+      in->*value.field = k < w.size() ? number_in(w, k, value.lo, value.hi, line) : 0.0;
+    }
+    return;
+  }
+  fail_at(line, "unknown instrument setting \"%s\"", w[0].c_str());
 }
 
 synth_instr_t instrument_defaults(const std::string &name) {

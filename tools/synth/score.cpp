@@ -286,6 +286,117 @@ size_t top_line(synth_score_t *score, const std::vector<std::string> &w, int lin
   return 0;
 }
 
+// Where the reader is between lines: which block is open, and what it has
+// gathered of it so far.
+struct reader_t {
+  enum { TOP, INSTRUMENT, PATTERN, TRACK } block;
+  int block_line;                           // where the open block began, for messages
+  synth_instr_t instr;                      // the instrument being defined
+  std::string pattern_name;                 // the pattern being defined
+  tokens_t body;                            // note tokens of the open pattern or track
+  cursor_t cursor;                          // the open track's position
+  std::map<std::string, tokens_t> patterns;  // the patterns defined so far
+};
+
+void score_defaults(synth_score_t *score, const char *path) {
+  score->path = path;
+  g_path = score->path.c_str();
+  score->tempo = 120.0;
+  score->length = 0.0;
+  score->meter = 4;
+  score->loop = false;
+  score->peak_db = -6.0;
+}
+
+// Splits a line into words, dropping its comment. A comment starts with "#"
+// at the start of a word; inside a word "#" is a sharp.
+std::vector<std::string> line_words(std::string *text) {
+  for (size_t k = 0; k < text->size(); k++) {
+    if ((*text)[k] == '#' && (k == 0 || isspace((unsigned char)(*text)[k - 1]))) {
+      text->erase(k);
+      break;
+    }
+  }
+  std::istringstream words_in(*text);
+  std::vector<std::string> w;
+  for (std::string word; words_in >> word;) w.push_back(word);
+  return w;
+}
+
+// Opens the instrument, pattern or track block that top_line accepted.
+void open_block(reader_t *rd, const synth_score_t *score, const std::vector<std::string> &w, int line) {
+  rd->block_line = line;
+  rd->body.clear();
+  if (w[0] == "instrument") {
+    rd->block = reader_t::INSTRUMENT;
+    rd->instr = instrument_defaults(w[1]);
+  } else if (w[0] == "pattern") {
+    if (rd->patterns.count(w[1])) fail_at(line, "pattern \"%s\" defined twice", w[1].c_str());
+    rd->block = reader_t::PATTERN;
+    rd->pattern_name = w[1];
+  } else {
+    rd->block = reader_t::TRACK;
+    rd->cursor = {instrument_index(score, w[1], line), 0.0, 1.0, 0.8};
+  }
+}
+
+// Reads a line inside an instrument block; its "end" adds the instrument.
+void instrument_block_line(reader_t *rd, synth_score_t *score, const std::vector<std::string> &w, int line) {
+  if (w[0] != "end") return instrument_line(&rd->instr, w, line);
+  expect_count(w, 1, 1, line);
+  if (rd->instr.osc_cnt == 0 && rd->instr.noise == 0.0)
+    fail_at(rd->block_line, "instrument \"%s\" makes no sound", rd->instr.name.c_str());
+  score->instrs.push_back(rd->instr);
+  rd->block = reader_t::TOP;
+}
+
+// Adds one word of a pattern or track to its body. Brackets may touch the
+// notes: "[a4" and "c5]x4" are read as "[" "a4" and "c5" "]x4".
+void body_word(tokens_t *body, std::string word, int line) {
+  while (word.size() > 1 && word[0] == '[') {
+    body->push_back({"[", line});
+    word.erase(0, 1);
+  }
+  size_t close = word.find(']');
+  if (close != std::string::npos && close > 0) {
+    body->push_back({word.substr(0, close), line});
+    word.erase(0, close);
+  }
+  body->push_back({word, line});
+}
+
+// Reads the words of a pattern or track line from first on. Returns whether
+// the line ends the block with "end".
+bool body_line(reader_t *rd, const std::vector<std::string> &w, size_t first, int line) {
+  bool closed = false;
+  for (size_t k = first; k < w.size(); k++) {
+    if (w[k] == "end") {
+      if (k + 1 != w.size()) fail_at(line, "\"end\" must be the last word on its line");
+      closed = true;
+    } else {
+      body_word(&rd->body, w[k], line);
+    }
+  }
+  return closed;
+}
+
+// A finished pattern is kept for later tracks; a finished track is played
+// into the score's notes at once.
+void close_body(reader_t *rd, synth_score_t *score) {
+  if (rd->block == reader_t::PATTERN) rd->patterns[rd->pattern_name] = rd->body;
+  else play(score, rd->patterns, rd->body, 0, rd->body.size(), 0, 0, &rd->cursor);
+  rd->block = reader_t::TOP;
+}
+
+// The checks that need the whole score.
+void check_notes(const synth_score_t *score) {
+  if (score->notes.empty()) fail_at(1, "the score has no notes");
+  if (score->loop && score->length <= 0.0) fail_at(1, "a looping piece needs a length");
+  for (const synth_note_t &note : score->notes)
+    if (score->length > 0.0 && note.beat >= score->length - 1e-9)
+      fail_at(note.line, "a note starts at beat %g, after the end at beat %g", note.beat, score->length);
+}
+
 }  // namespace
 
 void synth_fatal(const char *fmt, ...) {
@@ -300,101 +411,27 @@ void synth_fatal(const char *fmt, ...) {
 void synth_score_read(const char *path, synth_score_t *score) {
   std::ifstream in(path);
   if (!in) synth_fatal("Unable to read score %s\n", path);
-  score->path = path;
-  g_path = score->path.c_str();
-  score->tempo = 120.0;
-  score->length = 0.0;
-  score->meter = 4;
-  score->loop = false;
-  score->peak_db = -6.0;
+  score_defaults(score, path);
 
-  enum { TOP, INSTRUMENT, PATTERN, TRACK } block = TOP;
-  int block_line = 0;
-  synth_instr_t instr = {};
-  std::string pattern_name;
-  tokens_t body;
-  cursor_t cursor = {};
-  std::map<std::string, tokens_t> patterns;
-
+  reader_t rd = {};
+  rd.block = reader_t::TOP;
   std::string text;
   for (int line = 1; std::getline(in, text); line++) {
-    // A comment starts with "#" at the start of a word; inside a word "#" is a sharp.
-    for (size_t k = 0; k < text.size(); k++) {
-      if (text[k] == '#' && (k == 0 || isspace((unsigned char)text[k - 1]))) {
-        text.erase(k);
-        break;
-      }
-    }
-    std::istringstream words_in(text);
-    std::vector<std::string> w;
-    for (std::string word; words_in >> word;) w.push_back(word);
+    std::vector<std::string> w = line_words(&text);
     if (w.empty()) continue;
-
     size_t first = 0;  // where note tokens begin on a pattern or track line
-    if (block == TOP) {
+    if (rd.block == reader_t::TOP) {
       first = top_line(score, w, line);
       if (first == 0) continue;
-    }
-    if (block == TOP) {
-      // An instrument, pattern or track opens on this line.
-      block_line = line;
-      body.clear();
-      if (w[0] == "instrument") {
-        block = INSTRUMENT;
-        instr = instrument_defaults(w[1]);
-        continue;
-      }
-      if (w[0] == "pattern") {
-        if (patterns.count(w[1])) fail_at(line, "pattern \"%s\" defined twice", w[1].c_str());
-        block = PATTERN;
-        pattern_name = w[1];
-      } else {
-        block = TRACK;
-        cursor = {instrument_index(score, w[1], line), 0.0, 1.0, 0.8};
-      }
-    }
-    if (block == INSTRUMENT) {
-      if (w[0] != "end") {
-        instrument_line(&instr, w, line);
-        continue;
-      }
-      expect_count(w, 1, 1, line);
-      if (instr.osc_cnt == 0 && instr.noise == 0.0) fail_at(block_line, "instrument \"%s\" makes no sound", instr.name.c_str());
-      score->instrs.push_back(instr);
-      block = TOP;
+      open_block(&rd, score, w, line);
+      if (rd.block == reader_t::INSTRUMENT) continue;
+    } else if (rd.block == reader_t::INSTRUMENT) {
+      instrument_block_line(&rd, score, w, line);
       continue;
     }
-    // Pattern and track bodies: note tokens, possibly ending in "end".
-    bool closed = false;
-    for (size_t k = first; k < w.size(); k++) {
-      if (w[k] == "end") {
-        if (k + 1 != w.size()) fail_at(line, "\"end\" must be the last word on its line");
-        closed = true;
-      } else {
-        // "[a4" and "c5]x4" are read as "[" "a4" and "c5" "]x4".
-        std::string word = w[k];
-        while (word.size() > 1 && word[0] == '[') {
-          body.push_back({"[", line});
-          word.erase(0, 1);
-        }
-        size_t close = word.find(']');
-        if (close != std::string::npos && close > 0) {
-          body.push_back({word.substr(0, close), line});
-          word.erase(0, close);
-        }
-        body.push_back({word, line});
-      }
-    }
-    if (closed) {
-      if (block == PATTERN) patterns[pattern_name] = body;
-      else play(score, patterns, body, 0, body.size(), 0, 0, &cursor);
-      block = TOP;
-    }
+    // A pattern or track may open, go on and end on the same line.
+    if (body_line(&rd, w, first, line)) close_body(&rd, score);
   }
-  if (block != TOP) fail_at(block_line, "block is not closed with \"end\"");
-  if (score->notes.empty()) fail_at(1, "the score has no notes");
-  if (score->loop && score->length <= 0.0) fail_at(1, "a looping piece needs a length");
-  for (const synth_note_t &note : score->notes)
-    if (score->length > 0.0 && note.beat >= score->length - 1e-9)
-      fail_at(note.line, "a note starts at beat %g, after the end at beat %g", note.beat, score->length);
+  if (rd.block != reader_t::TOP) fail_at(rd.block_line, "block is not closed with \"end\"");
+  check_notes(score);
 }

@@ -79,13 +79,79 @@ long voice_frames(const synth_instr_t *in, double held_seconds) {
   return long(std::ceil((held_seconds + in->release) * SYNTH_RATE)) + 1;
 }
 
+// What a voice carries from one sample to the next.
+struct voice_t {
+  rng_t rng;                    // its own noise, seeded per note
+  double phase[SYNTH_OSC_MAX];  // of each oscillator, 0 to 1
+  double lp_a, hp_a;            // one-pole filter coefficients
+  double lp, hp_lp;             // the low-pass output, and the low-pass inside the high-pass
+};
+
+voice_t voice_start(const synth_instr_t *in, uint32_t seed) {
+  voice_t voice = {};
+  voice.rng = {seed ? seed : 0x9e3779b9u};
+  voice.lp_a = in->lowpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->lowpass / SYNTH_RATE) : 1.0;
+  voice.hp_a = in->highpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->highpass / SYNTH_RATE) : 0.0;
+  return voice;
+}
+
+// Level t seconds into a note held for held seconds; release_from is the
+// level at the release.
+double voice_envelope(const synth_instr_t *in, double held, double release_from, double t) {
+  if (t < held) return envelope_on(in, t);
+  // A cubic curve reaches exactly zero, so the note ends without a step.
+  double x = std::min(1.0, (t - held) / in->release);
+  return release_from * (1.0 - x) * (1.0 - x) * (1.0 - x);
+}
+
+// Frequency t seconds into a note of base_hz, bent by the sweep and the vibrato.
+double voice_hz(const synth_instr_t *in, double base_hz, double t) {
+  double semis = 0.0;
+  if (in->sweep_semis != 0.0) semis += in->sweep_semis * std::exp(-t / in->sweep_time);
+  if (in->vibrato_cents > 0.0) {
+    double depth = in->vibrato_delay > 0.0 ? std::min(1.0, t / in->vibrato_delay) : 1.0;
+    semis += depth * in->vibrato_cents / 100.0 * std::sin(2.0 * PI * in->vibrato_rate * t);
+  }
+  return base_hz * std::pow(2.0, semis / 12.0);
+}
+
+// One sample of the oscillators' mix at hz; advances their phases.
+double voice_tone(const synth_instr_t *in, double hz, double *phase) {
+  double v = 0.0;
+  for (int k = 0; k < in->osc_cnt; k++) {
+    const synth_osc_t *osc = &in->osc[k];
+    double dt = std::min(0.5, hz * osc->ratio * std::pow(2.0, osc->detune_cents / 1200.0) / SYNTH_RATE);
+    v += osc->level * WAVES[osc->wave](osc, phase[k], dt);
+    phase[k] += dt;
+    phase[k] -= std::floor(phase[k]);
+  }
+  return v;
+}
+
+// One sample of the noise, t seconds into the note.
+double voice_noise(const synth_instr_t *in, rng_t *rng, double t) {
+  double n = in->noise * rng_next(rng);
+  if (in->noise_decay > 0.0) n *= std::exp(-t / in->noise_decay);
+  return n;
+}
+
+// Runs one sample through the instrument's filters, those it has.
+double voice_filter(const synth_instr_t *in, voice_t *voice, double v) {
+  if (in->lowpass > 0.0) {
+    voice->lp += voice->lp_a * (v - voice->lp);
+    v = voice->lp;
+  }
+  if (in->highpass > 0.0) {
+    voice->hp_lp += voice->hp_a * (v - voice->hp_lp);
+    v -= voice->hp_lp;
+  }
+  return v;
+}
+
+// Adds one note, held for held seconds, into bus from frame start on.
 void render_voice(const synth_instr_t *in, const synth_note_t *note, double held, uint32_t seed, double *bus, long start) {
-  rng_t rng = {seed ? seed : 0x9e3779b9u};
-  double phase[SYNTH_OSC_MAX] = {};
+  voice_t voice = voice_start(in, seed);
   double base_hz = midi_hz(note->pitch);
-  double lp_a = in->lowpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->lowpass / SYNTH_RATE) : 1.0;
-  double hp_a = in->highpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->highpass / SYNTH_RATE) : 0.0;
-  double lp = 0.0, hp_lp = 0.0;
   // Constant-power pan, scaled so that the centre keeps unit level.
   double angle = (in->pan + 1.0) * PI / 4.0;
   double left = std::cos(angle) * std::sqrt(2.0), right = std::sin(angle) * std::sqrt(2.0);
@@ -95,44 +161,10 @@ void render_voice(const synth_instr_t *in, const synth_note_t *note, double held
 
   for (long i = 0; i < frames; i++) {
     double t = double(i) / SYNTH_RATE;
-    double env;
-    if (t < held) {
-      env = envelope_on(in, t);
-    } else {
-      // A cubic curve reaches exactly zero, so the note ends without a step.
-      double x = std::min(1.0, (t - held) / in->release);
-      env = release_from * (1.0 - x) * (1.0 - x) * (1.0 - x);
-    }
-    double semis = 0.0;
-    if (in->sweep_semis != 0.0) semis += in->sweep_semis * std::exp(-t / in->sweep_time);
-    if (in->vibrato_cents > 0.0) {
-      double depth = in->vibrato_delay > 0.0 ? std::min(1.0, t / in->vibrato_delay) : 1.0;
-      semis += depth * in->vibrato_cents / 100.0 * std::sin(2.0 * PI * in->vibrato_rate * t);
-    }
-    double hz = base_hz * std::pow(2.0, semis / 12.0);
-
-    double v = 0.0;
-    for (int k = 0; k < in->osc_cnt; k++) {
-      const synth_osc_t *osc = &in->osc[k];
-      double dt = std::min(0.5, hz * osc->ratio * std::pow(2.0, osc->detune_cents / 1200.0) / SYNTH_RATE);
-      v += osc->level * WAVES[osc->wave](osc, phase[k], dt);
-      phase[k] += dt;
-      phase[k] -= std::floor(phase[k]);
-    }
-    if (in->noise > 0.0) {
-      double n = in->noise * rng_next(&rng);
-      if (in->noise_decay > 0.0) n *= std::exp(-t / in->noise_decay);
-      v += n;
-    }
-    if (in->lowpass > 0.0) {
-      lp += lp_a * (v - lp);
-      v = lp;
-    }
-    if (in->highpass > 0.0) {
-      hp_lp += hp_a * (v - hp_lp);
-      v -= hp_lp;
-    }
-    v *= env * level;
+    double v = voice_tone(in, voice_hz(in, base_hz, t), voice.phase);
+    if (in->noise > 0.0) v += voice_noise(in, &voice.rng, t);
+    v = voice_filter(in, &voice, v);
+    v *= voice_envelope(in, held, release_from, t) * level;
     bus[2 * (start + i)] += v * left;
     bus[2 * (start + i) + 1] += v * right;
   }

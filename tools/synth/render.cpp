@@ -218,66 +218,88 @@ void remove_dc(std::vector<double> *mix, bool loop) {
   }
 }
 
-}  // namespace
+// The frame a beat falls on, at spb seconds per beat.
+long beat_frame(double beat, double spb) { return long(std::lround(beat * spb * SYNTH_RATE)); }
 
-void synth_render(const synth_score_t *score, std::vector<float> *pcm) {
-  double spb = 60.0 / score->tempo;
-
-  long extent = 0;  // frames until the last sound has died away
+// Frames until the last note and the longest echo have died away; fatal if a
+// note of a one-shot piece with a length still sounds at its end.
+long sound_extent(const synth_score_t *score, double spb) {
+  long extent = 0;
   for (const synth_note_t &note : score->notes) {
     const synth_instr_t *in = &score->instrs[note.instr];
-    long start = long(std::lround(note.beat * spb * SYNTH_RATE));
-    long end = start + voice_frames(in, note.beats * in->gate * spb);
-    if (!score->loop && score->length > 0.0 && end > long(std::lround(score->length * spb * SYNTH_RATE)))
+    long end = beat_frame(note.beat, spb) + voice_frames(in, note.beats * in->gate * spb);
+    if (!score->loop && score->length > 0.0 && end > beat_frame(score->length, spb))
       synth_fatal("%s:%d: the note at beat %g still sounds at the end (beat %g); shorten it or its release\n",
                   score->path.c_str(), note.line, note.beat, score->length);
     extent = std::max(extent, end);
   }
   double echo_max = 0.0;
   for (const synth_instr_t &in : score->instrs) echo_max = std::max(echo_max, echo_seconds(&in, spb));
-  extent += long(std::ceil(echo_max * SYNTH_RATE));
+  return extent + long(std::ceil(echo_max * SYNTH_RATE));
+}
 
-  long frames = score->length > 0.0 ? long(std::lround(score->length * spb * SYNTH_RATE)) : extent;
-  long work = std::max(frames, extent);
-
-  std::vector<double> mix(2 * size_t(work), 0.0);
+// Renders every instrument's notes into a bus of its own, so that its echo
+// repeats only it, and adds the buses into mix.
+void mix_instruments(const synth_score_t *score, double spb, std::vector<double> *mix) {
   std::vector<double> bus;
   for (size_t k = 0; k < score->instrs.size(); k++) {
     const synth_instr_t *in = &score->instrs[k];
-    bus.assign(2 * size_t(work), 0.0);
+    bus.assign(mix->size(), 0.0);
     for (size_t n = 0; n < score->notes.size(); n++) {
       const synth_note_t *note = &score->notes[n];
       if (note->instr != int(k)) continue;
-      long start = long(std::lround(note->beat * spb * SYNTH_RATE));
+      long start = beat_frame(note->beat, spb);
       render_voice(in, note, note->beats * in->gate * spb, uint32_t(n * 2654435761u + 12345u), bus.data(), start);
     }
     if (in->echo_beats > 0.0 && in->echo_level > 0.0) apply_echo(in, spb, &bus);
-    for (size_t i = 0; i < mix.size(); i++) mix[i] += bus[i];
+    for (size_t i = 0; i < mix->size(); i++) (*mix)[i] += bus[i];
   }
+}
 
-  if (score->loop) {
-    // Everything past the end belongs to the start of the next pass.
-    for (long i = frames; i < work; i++) {
-      mix[2 * (i % frames)] += mix[2 * i];
-      mix[2 * (i % frames) + 1] += mix[2 * i + 1];
-    }
+// Adds everything past a loop's end onto its start, where the next pass
+// plays it, and cuts the mix to the loop.
+void wrap_loop(std::vector<double> *mix, long frames) {
+  long work = long(mix->size() / 2);
+  for (long i = frames; i < work; i++) {
+    (*mix)[2 * (i % frames)] += (*mix)[2 * i];
+    (*mix)[2 * (i % frames) + 1] += (*mix)[2 * i + 1];
   }
-  mix.resize(2 * size_t(frames));
-  remove_dc(&mix, score->loop);
+  mix->resize(2 * size_t(frames));
+}
 
-  if (!score->loop) {
-    long fade = std::min(frames, long(END_FADE_SECONDS * SYNTH_RATE));
-    for (long i = 0; i < fade; i++) {
-      double g = double(i) / double(fade);
-      mix[2 * (frames - 1 - i)] *= g;
-      mix[2 * (frames - 1 - i) + 1] *= g;
-    }
+void fade_end(std::vector<double> *mix) {
+  long frames = long(mix->size() / 2);
+  long fade = std::min(frames, long(END_FADE_SECONDS * SYNTH_RATE));
+  for (long i = 0; i < fade; i++) {
+    double g = double(i) / double(fade);
+    (*mix)[2 * (frames - 1 - i)] *= g;
+    (*mix)[2 * (frames - 1 - i) + 1] *= g;
   }
+}
 
+// Scales mix so that its loudest sample is at the score's peak, into pcm.
+void normalise(const synth_score_t *score, const std::vector<double> &mix, std::vector<float> *pcm) {
   double peak = 0.0;
   for (double v : mix) peak = std::max(peak, std::fabs(v));
   if (peak <= 0.0) synth_fatal("%s: the piece is silent\n", score->path.c_str());
   double scale = std::pow(10.0, score->peak_db / 20.0) / peak;
   pcm->resize(mix.size());
   for (size_t i = 0; i < mix.size(); i++) (*pcm)[i] = float(mix[i] * scale);
+}
+
+}  // namespace
+
+void synth_render(const synth_score_t *score, std::vector<float> *pcm) {
+  double spb = 60.0 / score->tempo;
+  long extent = sound_extent(score, spb);
+  long frames = score->length > 0.0 ? beat_frame(score->length, spb) : extent;
+
+  // Rendered to whichever is longer, the piece or its sound.
+  std::vector<double> mix(2 * size_t(std::max(frames, extent)), 0.0);
+  mix_instruments(score, spb, &mix);
+  if (score->loop) wrap_loop(&mix, frames);
+  else mix.resize(2 * size_t(frames));
+  remove_dc(&mix, score->loop);
+  if (!score->loop) fade_end(&mix);
+  normalise(score, mix, pcm);
 }

@@ -120,25 +120,51 @@ void play_note(synth_score_t *score, const token_t &tok, int transpose, cursor_t
   cur->beat += cur->beats;
 }
 
-void play(synth_score_t *score, const std::map<std::string, tokens_t> &patterns, const tokens_t &toks, size_t from, size_t to,
-          int transpose, int depth, cursor_t *cur) {
+using patterns_t = std::map<std::string, tokens_t>;
+
+void play(synth_score_t *score, const patterns_t &patterns, const tokens_t &toks, size_t from, size_t to, int transpose,
+          int depth, cursor_t *cur);
+
+// Plays "[ ... ]xN" opening at toks[open] N times; returns the index of its "]xN".
+size_t play_repeat(synth_score_t *score, const patterns_t &patterns, const tokens_t &toks, size_t open, size_t to,
+                   int transpose, int depth, cursor_t *cur) {
+  int level = 1;
+  size_t j = open + 1;
+  for (; j < to; j++) {
+    if (toks[j].text == "[") level++;
+    if (toks[j].text[0] == ']' && --level == 0) break;
+  }
+  if (j == to) fail_at(toks[open].line, "\"[\" without a closing \"]xN\"");
+  const std::string &close = toks[j].text;
+  if (close.size() < 3 || close[1] != 'x') fail_at(toks[j].line, "a repeat ends in \"]xN\", not \"%s\"", close.c_str());
+  double times = to_number(close.substr(2), toks[j].line);
+  if (times < 1 || times > 64 || times != std::floor(times)) fail_at(toks[j].line, "bad repeat count \"%s\"", close.c_str());
+  for (int k = 0; k < int(times); k++) play(score, patterns, toks, open + 1, j, transpose, depth, cur);
+  return j;
+}
+
+// Plays "$name", "$name+N" or "$name-N": the pattern, transposed by N semitones.
+void play_pattern(synth_score_t *score, const patterns_t &patterns, const token_t &tok, int transpose, int depth,
+                  cursor_t *cur) {
+  const std::string &t = tok.text;
+  size_t sign = t.find_first_of("+-", 1);
+  std::string name = t.substr(1, sign == std::string::npos ? std::string::npos : sign - 1);
+  int shift = sign == std::string::npos ? 0 : int(to_number(t.substr(sign), tok.line));
+  auto found = patterns.find(name);
+  if (found == patterns.end()) fail_at(tok.line, "no pattern \"%s\" (patterns are defined before use)", name.c_str());
+  if (depth >= PATTERN_DEPTH_MAX) fail_at(tok.line, "patterns nest deeper than %d", PATTERN_DEPTH_MAX);
+  play(score, patterns, found->second, 0, found->second.size(), transpose + shift, depth + 1, cur);
+}
+
+// Plays toks[from, to) into score's notes from the cursor on, transposed by
+// transpose semitones, depth patterns deep.
+void play(synth_score_t *score, const patterns_t &patterns, const tokens_t &toks, size_t from, size_t to, int transpose,
+          int depth, cursor_t *cur) {
   for (size_t i = from; i < to; i++) {
     const token_t &tok = toks[i];
     const std::string &t = tok.text;
     if (t == "[") {
-      int level = 1;
-      size_t j = i + 1;
-      for (; j < to; j++) {
-        if (toks[j].text == "[") level++;
-        if (toks[j].text[0] == ']' && --level == 0) break;
-      }
-      if (j == to) fail_at(tok.line, "\"[\" without a closing \"]xN\"");
-      const std::string &close = toks[j].text;
-      if (close.size() < 3 || close[1] != 'x') fail_at(toks[j].line, "a repeat ends in \"]xN\", not \"%s\"", close.c_str());
-      double times = to_number(close.substr(2), toks[j].line);
-      if (times < 1 || times > 64 || times != std::floor(times)) fail_at(toks[j].line, "bad repeat count \"%s\"", close.c_str());
-      for (int k = 0; k < int(times); k++) play(score, patterns, toks, i + 1, j, transpose, depth, cur);
-      i = j;
+      i = play_repeat(score, patterns, toks, i, to, transpose, depth, cur);
     } else if (t[0] == ']') {
       fail_at(tok.line, "\"%s\" without an opening \"[\"", t.c_str());
     } else if (t == "|") {
@@ -146,13 +172,7 @@ void play(synth_score_t *score, const std::map<std::string, tokens_t> &patterns,
       if (std::fabs(bar - std::round(bar)) > 1e-6)
         fail_at(tok.line, "bar line at beat %g is not on a bar of %d beats", cur->beat, score->meter);
     } else if (t[0] == '$') {
-      size_t sign = t.find_first_of("+-", 1);
-      std::string name = t.substr(1, sign == std::string::npos ? std::string::npos : sign - 1);
-      int shift = sign == std::string::npos ? 0 : int(to_number(t.substr(sign), tok.line));
-      auto found = patterns.find(name);
-      if (found == patterns.end()) fail_at(tok.line, "no pattern \"%s\" (patterns are defined before use)", name.c_str());
-      if (depth >= PATTERN_DEPTH_MAX) fail_at(tok.line, "patterns nest deeper than %d", PATTERN_DEPTH_MAX);
-      play(score, patterns, found->second, 0, found->second.size(), transpose + shift, depth + 1, cur);
+      play_pattern(score, patterns, tok, transpose, depth, cur);
     } else {
       play_note(score, tok, transpose, cur);
     }
@@ -290,12 +310,12 @@ size_t top_line(synth_score_t *score, const std::vector<std::string> &w, int lin
 // gathered of it so far.
 struct reader_t {
   enum { TOP, INSTRUMENT, PATTERN, TRACK } block;
-  int block_line;                           // where the open block began, for messages
-  synth_instr_t instr;                      // the instrument being defined
-  std::string pattern_name;                 // the pattern being defined
-  tokens_t body;                            // note tokens of the open pattern or track
-  cursor_t cursor;                          // the open track's position
-  std::map<std::string, tokens_t> patterns;  // the patterns defined so far
+  int block_line;            // where the open block began, for messages
+  synth_instr_t instr;       // the instrument being defined
+  std::string pattern_name;  // the pattern being defined
+  tokens_t body;             // note tokens of the open pattern or track
+  cursor_t cursor;           // the open track's position
+  patterns_t patterns;       // the patterns defined so far
 };
 
 void score_defaults(synth_score_t *score, const char *path) {

@@ -1,6 +1,12 @@
 // Score reader: line-oriented, so that every message can name the line that
 // caused it. Patterns are kept as token lists and expanded when a track
 // ends, which makes transposition and repeats plain recursion.
+//
+// [SECTION] words: messages, numbers, value counts, pitches
+// [SECTION] playing: notes, repeats, patterns, bar lines
+// [SECTION] instruments: oscillators, the settings table, defaults, lookup by name
+// [SECTION] lines outside a block: the directives
+// [SECTION] blocks: the reader's state, one line at a time, the whole-score checks
 #include "score.hpp"
 
 #include <cctype>
@@ -33,6 +39,8 @@ struct cursor_t {
 constexpr int PATTERN_DEPTH_MAX = 16;
 
 const char *g_path = "";
+
+// [SECTION] words
 
 [[noreturn]] void fail_at(int line, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
@@ -90,6 +98,8 @@ int parse_pitch(const std::string &text, int line) {
   if (*s < '0' || *s > '9' || s[1] != '\0') fail_at(line, "\"%s\" is not a note", text.c_str());
   return pitch + 12 * (*s - '0' + 1);
 }
+
+// [SECTION] playing
 
 void play_note(synth_score_t *score, const token_t &tok, int transpose, cursor_t *cur) {
   std::string head = tok.text;
@@ -178,6 +188,8 @@ void play(synth_score_t *score, const patterns_t &patterns, const tokens_t &toks
     }
   }
 }
+
+// [SECTION] instruments
 
 int wave_named(const std::string &name, int line) {
   static const char *const waves[] = {"sine", "triangle", "saw", "pulse"};  // in synth_wave_e order
@@ -271,6 +283,8 @@ int instrument_index(const synth_score_t *score, const std::string &name, int li
   fail_at(line, "no instrument \"%s\" (instruments are defined before use)", name.c_str());
 }
 
+// [SECTION] lines outside a block
+
 // Reads a line outside any block. Returns 0 when the line is done with, or
 // the index of the first note token when it opens a block.
 size_t top_line(synth_score_t *score, const std::vector<std::string> &w, int line) {
@@ -305,6 +319,8 @@ size_t top_line(synth_score_t *score, const std::vector<std::string> &w, int lin
   }
   return 0;
 }
+
+// [SECTION] blocks
 
 // Where the reader is between lines: which block is open, and what it has
 // gathered of it so far.

@@ -252,7 +252,10 @@ const setting_t SETTINGS[] = {
 
 // Reads one line inside an instrument block (other than its "end").
 void instrument_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
-  if (w[0] == "osc") return osc_line(in, w, line);
+  if (w[0] == "osc") {
+    osc_line(in, w, line);
+    return;
+  }
   for (const setting_t &setting : SETTINGS) {
     if (w[0] != setting.key) continue;
     expect_count(w, setting.words_min, setting.words_max, line);
@@ -378,7 +381,10 @@ void open_block(reader_t *rd, const synth_score_t *score, const std::vector<std:
 
 // Reads a line inside an instrument block; its "end" adds the instrument.
 void instrument_block_line(reader_t *rd, synth_score_t *score, const std::vector<std::string> &w, int line) {
-  if (w[0] != "end") return instrument_line(&rd->instr, w, line);
+  if (w[0] != "end") {
+    instrument_line(&rd->instr, w, line);
+    return;
+  }
   expect_count(w, 1, 1, line);
   if (rd->instr.osc_cnt == 0 && rd->instr.noise == 0.0)
     fail_at(rd->block_line, "instrument \"%s\" makes no sound", rd->instr.name.c_str());

@@ -48,6 +48,72 @@ void write_pages(ogg_stream_state *os, FILE *f, const char *path, bool flush) {
   }
 }
 
+// libvorbis's encoder state; the parts point at each other, so a record
+// is set up in place and never copied.
+struct ogg_encoder_t {
+  vorbis_info vi;
+  vorbis_comment vc;
+  vorbis_dsp_state vd;
+  vorbis_block vb;
+  ogg_stream_state os;
+};
+
+void encoder_init(ogg_encoder_t *enc, const char *path, const char *title) {
+  vorbis_info_init(&enc->vi);
+  if (vorbis_encode_init_vbr(&enc->vi, SYNTH_CHANNELS, SYNTH_RATE, VORBIS_QUALITY) != 0)
+    synth_fatal("Unable to set up the Vorbis encoder for %s\n", path);
+  vorbis_comment_init(&enc->vc);
+  vorbis_comment_add_tag(&enc->vc, "TITLE", title);
+  vorbis_comment_add_tag(&enc->vc, "ARTIST", "Orb");
+  vorbis_analysis_init(&enc->vd, &enc->vi);
+  vorbis_block_init(&enc->vd, &enc->vb);
+  ogg_stream_init(&enc->os, OGG_SERIAL);
+}
+
+void encoder_clear(ogg_encoder_t *enc) {
+  ogg_stream_clear(&enc->os);
+  vorbis_block_clear(&enc->vb);
+  vorbis_dsp_clear(&enc->vd);
+  vorbis_comment_clear(&enc->vc);
+  vorbis_info_clear(&enc->vi);
+}
+
+void write_headers(ogg_encoder_t *enc, FILE *f, const char *path) {
+  ogg_packet header, header_comment, header_code;
+  vorbis_analysis_headerout(&enc->vd, &enc->vc, &header, &header_comment, &header_code);
+  ogg_stream_packetin(&enc->os, &header);
+  ogg_stream_packetin(&enc->os, &header_comment);
+  ogg_stream_packetin(&enc->os, &header_code);
+  // The headers go on pages of their own, so audio starts on a fresh page.
+  write_pages(&enc->os, f, path, true);
+}
+
+// Hands n frames from frame at on to the encoder, split into its two
+// channels; n = 0 tells it the stream is over.
+void feed_frames(ogg_encoder_t *enc, const std::vector<float> &pcm, long at, long n) {
+  if (n > 0) {
+    float **buffer = vorbis_analysis_buffer(&enc->vd, int(n));
+    for (long i = 0; i < n; i++) {
+      buffer[0][i] = pcm[size_t(2 * (at + i))];
+      buffer[1][i] = pcm[size_t(2 * (at + i) + 1)];
+    }
+  }
+  vorbis_analysis_wrote(&enc->vd, int(n > 0 ? n : 0));
+}
+
+// Encodes what the encoder holds and writes the pages that are full.
+void write_blocks(ogg_encoder_t *enc, FILE *f, const char *path) {
+  ogg_packet packet;
+  while (vorbis_analysis_blockout(&enc->vd, &enc->vb) == 1) {
+    vorbis_analysis(&enc->vb, nullptr);
+    vorbis_bitrate_addblock(&enc->vb);
+    while (vorbis_bitrate_flushpacket(&enc->vd, &packet)) {
+      ogg_stream_packetin(&enc->os, &packet);
+      write_pages(&enc->os, f, path, false);
+    }
+  }
+}
+
 }  // namespace
 
 void synth_write_wav(const char *path, const std::vector<float> &pcm) {
@@ -79,60 +145,19 @@ void synth_write_wav(const char *path, const std::vector<float> &pcm) {
 }
 
 void synth_write_ogg(const char *path, const std::vector<float> &pcm, const char *title) {
-  vorbis_info vi;
-  vorbis_comment vc;
-  vorbis_dsp_state vd;
-  vorbis_block vb;
-  ogg_stream_state os;
-  ogg_packet packet;
-
-  vorbis_info_init(&vi);
-  if (vorbis_encode_init_vbr(&vi, SYNTH_CHANNELS, SYNTH_RATE, VORBIS_QUALITY) != 0)
-    synth_fatal("Unable to set up the Vorbis encoder for %s\n", path);
-  vorbis_comment_init(&vc);
-  vorbis_comment_add_tag(&vc, "TITLE", title);
-  vorbis_comment_add_tag(&vc, "ARTIST", "Orb");
-  vorbis_analysis_init(&vd, &vi);
-  vorbis_block_init(&vd, &vb);
-  ogg_stream_init(&os, OGG_SERIAL);
-
+  ogg_encoder_t enc;
+  encoder_init(&enc, path, title);
   FILE *f = open_out(path);
-  ogg_packet header, header_comment, header_code;
-  vorbis_analysis_headerout(&vd, &vc, &header, &header_comment, &header_code);
-  ogg_stream_packetin(&os, &header);
-  ogg_stream_packetin(&os, &header_comment);
-  ogg_stream_packetin(&os, &header_code);
-  // The headers go on pages of their own, so audio starts on a fresh page.
-  write_pages(&os, f, path, true);
+  write_headers(&enc, f, path);
 
   long frames = long(pcm.size() / SYNTH_CHANNELS);
   for (long at = 0;; at += OGG_FEED_FRAMES) {
     long n = frames - at < OGG_FEED_FRAMES ? frames - at : OGG_FEED_FRAMES;
-    if (n > 0) {
-      float **buffer = vorbis_analysis_buffer(&vd, int(n));
-      for (long i = 0; i < n; i++) {
-        buffer[0][i] = pcm[size_t(2 * (at + i))];
-        buffer[1][i] = pcm[size_t(2 * (at + i) + 1)];
-      }
-    }
-    // Zero frames tell the encoder the stream is over.
-    vorbis_analysis_wrote(&vd, int(n > 0 ? n : 0));
-    while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-      vorbis_analysis(&vb, nullptr);
-      vorbis_bitrate_addblock(&vb);
-      while (vorbis_bitrate_flushpacket(&vd, &packet)) {
-        ogg_stream_packetin(&os, &packet);
-        write_pages(&os, f, path, false);
-      }
-    }
+    feed_frames(&enc, pcm, at, n);
+    write_blocks(&enc, f, path);
     if (n <= 0) break;
   }
-  write_pages(&os, f, path, true);
+  write_pages(&enc.os, f, path, true);
   close_out(f, path);
-
-  ogg_stream_clear(&os);
-  vorbis_block_clear(&vb);
-  vorbis_dsp_clear(&vd);
-  vorbis_comment_clear(&vc);
-  vorbis_info_clear(&vi);
+  encoder_clear(&enc);
 }

@@ -79,13 +79,79 @@ long voice_frames(const synth_instr_t *in, double held_seconds) {
   return long(std::ceil((held_seconds + in->release) * SYNTH_RATE)) + 1;
 }
 
+// What a voice carries from one sample to the next.
+struct voice_t {
+  rng_t rng;                    // its own noise, seeded per note
+  double phase[SYNTH_OSC_MAX];  // of each oscillator, 0 to 1
+  double lp_a, hp_a;            // one-pole filter coefficients
+  double lp, hp_lp;             // the low-pass output, and the low-pass inside the high-pass
+};
+
+voice_t voice_start(const synth_instr_t *in, uint32_t seed) {
+  voice_t voice = {};
+  voice.rng = {seed ? seed : 0x9e3779b9u};
+  voice.lp_a = in->lowpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->lowpass / SYNTH_RATE) : 1.0;
+  voice.hp_a = in->highpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->highpass / SYNTH_RATE) : 0.0;
+  return voice;
+}
+
+// Level t seconds into a note held for held seconds; release_from is the
+// level at the release.
+double voice_envelope(const synth_instr_t *in, double held, double release_from, double t) {
+  if (t < held) return envelope_on(in, t);
+  // A cubic curve reaches exactly zero, so the note ends without a step.
+  double x = std::min(1.0, (t - held) / in->release);
+  return release_from * (1.0 - x) * (1.0 - x) * (1.0 - x);
+}
+
+// Frequency t seconds into a note of base_hz, bent by the sweep and the vibrato.
+double voice_hz(const synth_instr_t *in, double base_hz, double t) {
+  double semis = 0.0;
+  if (in->sweep_semis != 0.0) semis += in->sweep_semis * std::exp(-t / in->sweep_time);
+  if (in->vibrato_cents > 0.0) {
+    double depth = in->vibrato_delay > 0.0 ? std::min(1.0, t / in->vibrato_delay) : 1.0;
+    semis += depth * in->vibrato_cents / 100.0 * std::sin(2.0 * PI * in->vibrato_rate * t);
+  }
+  return base_hz * std::pow(2.0, semis / 12.0);
+}
+
+// One sample of the oscillators' mix at hz; advances their phases.
+double voice_tone(const synth_instr_t *in, double hz, double *phase) {
+  double v = 0.0;
+  for (int k = 0; k < in->osc_cnt; k++) {
+    const synth_osc_t *osc = &in->osc[k];
+    double dt = std::min(0.5, hz * osc->ratio * std::pow(2.0, osc->detune_cents / 1200.0) / SYNTH_RATE);
+    v += osc->level * WAVES[osc->wave](osc, phase[k], dt);
+    phase[k] += dt;
+    phase[k] -= std::floor(phase[k]);
+  }
+  return v;
+}
+
+// One sample of the noise, t seconds into the note.
+double voice_noise(const synth_instr_t *in, rng_t *rng, double t) {
+  double n = in->noise * rng_next(rng);
+  if (in->noise_decay > 0.0) n *= std::exp(-t / in->noise_decay);
+  return n;
+}
+
+// Runs one sample through the instrument's filters, those it has.
+double voice_filter(const synth_instr_t *in, voice_t *voice, double v) {
+  if (in->lowpass > 0.0) {
+    voice->lp += voice->lp_a * (v - voice->lp);
+    v = voice->lp;
+  }
+  if (in->highpass > 0.0) {
+    voice->hp_lp += voice->hp_a * (v - voice->hp_lp);
+    v -= voice->hp_lp;
+  }
+  return v;
+}
+
+// Adds one note, held for held seconds, into bus from frame start on.
 void render_voice(const synth_instr_t *in, const synth_note_t *note, double held, uint32_t seed, double *bus, long start) {
-  rng_t rng = {seed ? seed : 0x9e3779b9u};
-  double phase[SYNTH_OSC_MAX] = {};
+  voice_t voice = voice_start(in, seed);
   double base_hz = midi_hz(note->pitch);
-  double lp_a = in->lowpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->lowpass / SYNTH_RATE) : 1.0;
-  double hp_a = in->highpass > 0.0 ? 1.0 - std::exp(-2.0 * PI * in->highpass / SYNTH_RATE) : 0.0;
-  double lp = 0.0, hp_lp = 0.0;
   // Constant-power pan, scaled so that the centre keeps unit level.
   double angle = (in->pan + 1.0) * PI / 4.0;
   double left = std::cos(angle) * std::sqrt(2.0), right = std::sin(angle) * std::sqrt(2.0);
@@ -95,44 +161,10 @@ void render_voice(const synth_instr_t *in, const synth_note_t *note, double held
 
   for (long i = 0; i < frames; i++) {
     double t = double(i) / SYNTH_RATE;
-    double env;
-    if (t < held) {
-      env = envelope_on(in, t);
-    } else {
-      // A cubic curve reaches exactly zero, so the note ends without a step.
-      double x = std::min(1.0, (t - held) / in->release);
-      env = release_from * (1.0 - x) * (1.0 - x) * (1.0 - x);
-    }
-    double semis = 0.0;
-    if (in->sweep_semis != 0.0) semis += in->sweep_semis * std::exp(-t / in->sweep_time);
-    if (in->vibrato_cents > 0.0) {
-      double depth = in->vibrato_delay > 0.0 ? std::min(1.0, t / in->vibrato_delay) : 1.0;
-      semis += depth * in->vibrato_cents / 100.0 * std::sin(2.0 * PI * in->vibrato_rate * t);
-    }
-    double hz = base_hz * std::pow(2.0, semis / 12.0);
-
-    double v = 0.0;
-    for (int k = 0; k < in->osc_cnt; k++) {
-      const synth_osc_t *osc = &in->osc[k];
-      double dt = std::min(0.5, hz * osc->ratio * std::pow(2.0, osc->detune_cents / 1200.0) / SYNTH_RATE);
-      v += osc->level * WAVES[osc->wave](osc, phase[k], dt);
-      phase[k] += dt;
-      phase[k] -= std::floor(phase[k]);
-    }
-    if (in->noise > 0.0) {
-      double n = in->noise * rng_next(&rng);
-      if (in->noise_decay > 0.0) n *= std::exp(-t / in->noise_decay);
-      v += n;
-    }
-    if (in->lowpass > 0.0) {
-      lp += lp_a * (v - lp);
-      v = lp;
-    }
-    if (in->highpass > 0.0) {
-      hp_lp += hp_a * (v - hp_lp);
-      v -= hp_lp;
-    }
-    v *= env * level;
+    double v = voice_tone(in, voice_hz(in, base_hz, t), voice.phase);
+    if (in->noise > 0.0) v += voice_noise(in, &voice.rng, t);
+    v = voice_filter(in, &voice, v);
+    v *= voice_envelope(in, held, release_from, t) * level;
     bus[2 * (start + i)] += v * left;
     bus[2 * (start + i) + 1] += v * right;
   }
@@ -186,66 +218,88 @@ void remove_dc(std::vector<double> *mix, bool loop) {
   }
 }
 
-}  // namespace
+// The frame a beat falls on, at spb seconds per beat.
+long beat_frame(double beat, double spb) { return long(std::lround(beat * spb * SYNTH_RATE)); }
 
-void synth_render(const synth_score_t *score, std::vector<float> *pcm) {
-  double spb = 60.0 / score->tempo;
-
-  long extent = 0;  // frames until the last sound has died away
+// Frames until the last note and the longest echo have died away; fatal if a
+// note of a one-shot piece with a length still sounds at its end.
+long sound_extent(const synth_score_t *score, double spb) {
+  long extent = 0;
   for (const synth_note_t &note : score->notes) {
     const synth_instr_t *in = &score->instrs[note.instr];
-    long start = long(std::lround(note.beat * spb * SYNTH_RATE));
-    long end = start + voice_frames(in, note.beats * in->gate * spb);
-    if (!score->loop && score->length > 0.0 && end > long(std::lround(score->length * spb * SYNTH_RATE)))
+    long end = beat_frame(note.beat, spb) + voice_frames(in, note.beats * in->gate * spb);
+    if (!score->loop && score->length > 0.0 && end > beat_frame(score->length, spb))
       synth_fatal("%s:%d: the note at beat %g still sounds at the end (beat %g); shorten it or its release\n",
                   score->path.c_str(), note.line, note.beat, score->length);
     extent = std::max(extent, end);
   }
   double echo_max = 0.0;
   for (const synth_instr_t &in : score->instrs) echo_max = std::max(echo_max, echo_seconds(&in, spb));
-  extent += long(std::ceil(echo_max * SYNTH_RATE));
+  return extent + long(std::ceil(echo_max * SYNTH_RATE));
+}
 
-  long frames = score->length > 0.0 ? long(std::lround(score->length * spb * SYNTH_RATE)) : extent;
-  long work = std::max(frames, extent);
-
-  std::vector<double> mix(2 * size_t(work), 0.0);
+// Renders every instrument's notes into a bus of its own, so that its echo
+// repeats only it, and adds the buses into mix.
+void mix_instruments(const synth_score_t *score, double spb, std::vector<double> *mix) {
   std::vector<double> bus;
   for (size_t k = 0; k < score->instrs.size(); k++) {
     const synth_instr_t *in = &score->instrs[k];
-    bus.assign(2 * size_t(work), 0.0);
+    bus.assign(mix->size(), 0.0);
     for (size_t n = 0; n < score->notes.size(); n++) {
       const synth_note_t *note = &score->notes[n];
       if (note->instr != int(k)) continue;
-      long start = long(std::lround(note->beat * spb * SYNTH_RATE));
+      long start = beat_frame(note->beat, spb);
       render_voice(in, note, note->beats * in->gate * spb, uint32_t(n * 2654435761u + 12345u), bus.data(), start);
     }
     if (in->echo_beats > 0.0 && in->echo_level > 0.0) apply_echo(in, spb, &bus);
-    for (size_t i = 0; i < mix.size(); i++) mix[i] += bus[i];
+    for (size_t i = 0; i < mix->size(); i++) (*mix)[i] += bus[i];
   }
+}
 
-  if (score->loop) {
-    // Everything past the end belongs to the start of the next pass.
-    for (long i = frames; i < work; i++) {
-      mix[2 * (i % frames)] += mix[2 * i];
-      mix[2 * (i % frames) + 1] += mix[2 * i + 1];
-    }
+// Adds everything past a loop's end onto its start, where the next pass
+// plays it, and cuts the mix to the loop.
+void wrap_loop(std::vector<double> *mix, long frames) {
+  long work = long(mix->size() / 2);
+  for (long i = frames; i < work; i++) {
+    (*mix)[2 * (i % frames)] += (*mix)[2 * i];
+    (*mix)[2 * (i % frames) + 1] += (*mix)[2 * i + 1];
   }
-  mix.resize(2 * size_t(frames));
-  remove_dc(&mix, score->loop);
+  mix->resize(2 * size_t(frames));
+}
 
-  if (!score->loop) {
-    long fade = std::min(frames, long(END_FADE_SECONDS * SYNTH_RATE));
-    for (long i = 0; i < fade; i++) {
-      double g = double(i) / double(fade);
-      mix[2 * (frames - 1 - i)] *= g;
-      mix[2 * (frames - 1 - i) + 1] *= g;
-    }
+void fade_end(std::vector<double> *mix) {
+  long frames = long(mix->size() / 2);
+  long fade = std::min(frames, long(END_FADE_SECONDS * SYNTH_RATE));
+  for (long i = 0; i < fade; i++) {
+    double g = double(i) / double(fade);
+    (*mix)[2 * (frames - 1 - i)] *= g;
+    (*mix)[2 * (frames - 1 - i) + 1] *= g;
   }
+}
 
+// Scales mix so that its loudest sample is at the score's peak, into pcm.
+void normalise(const synth_score_t *score, const std::vector<double> &mix, std::vector<float> *pcm) {
   double peak = 0.0;
   for (double v : mix) peak = std::max(peak, std::fabs(v));
   if (peak <= 0.0) synth_fatal("%s: the piece is silent\n", score->path.c_str());
   double scale = std::pow(10.0, score->peak_db / 20.0) / peak;
   pcm->resize(mix.size());
   for (size_t i = 0; i < mix.size(); i++) (*pcm)[i] = float(mix[i] * scale);
+}
+
+}  // namespace
+
+void synth_render(const synth_score_t *score, std::vector<float> *pcm) {
+  double spb = 60.0 / score->tempo;
+  long extent = sound_extent(score, spb);
+  long frames = score->length > 0.0 ? beat_frame(score->length, spb) : extent;
+
+  // Rendered to whichever is longer, the piece or its sound.
+  std::vector<double> mix(2 * size_t(std::max(frames, extent)), 0.0);
+  mix_instruments(score, spb, &mix);
+  if (score->loop) wrap_loop(&mix, frames);
+  else mix.resize(2 * size_t(frames));
+  remove_dc(&mix, score->loop);
+  if (!score->loop) fade_end(&mix);
+  normalise(score, mix, pcm);
 }

@@ -1,6 +1,12 @@
 // Score reader: line-oriented, so that every message can name the line that
 // caused it. Patterns are kept as token lists and expanded when a track
 // ends, which makes transposition and repeats plain recursion.
+//
+// [SECTION] words: messages, numbers, value counts, pitches
+// [SECTION] playing: notes, repeats, patterns, bar lines
+// [SECTION] instruments: oscillators, the settings table, defaults, lookup by name
+// [SECTION] lines outside a block: the directives
+// [SECTION] blocks: the reader's state, one line at a time, the whole-score checks
 #include "score.hpp"
 
 #include <cctype>
@@ -33,6 +39,8 @@ struct cursor_t {
 constexpr int PATTERN_DEPTH_MAX = 16;
 
 const char *g_path = "";
+
+// [SECTION] words
 
 [[noreturn]] void fail_at(int line, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
@@ -91,6 +99,8 @@ int parse_pitch(const std::string &text, int line) {
   return pitch + 12 * (*s - '0' + 1);
 }
 
+// [SECTION] playing
+
 void play_note(synth_score_t *score, const token_t &tok, int transpose, cursor_t *cur) {
   std::string head = tok.text;
   size_t bang = head.find('!');
@@ -120,25 +130,51 @@ void play_note(synth_score_t *score, const token_t &tok, int transpose, cursor_t
   cur->beat += cur->beats;
 }
 
-void play(synth_score_t *score, const std::map<std::string, tokens_t> &patterns, const tokens_t &toks, size_t from, size_t to,
-          int transpose, int depth, cursor_t *cur) {
+using patterns_t = std::map<std::string, tokens_t>;
+
+void play(synth_score_t *score, const patterns_t &patterns, const tokens_t &toks, size_t from, size_t to, int transpose,
+          int depth, cursor_t *cur);
+
+// Plays "[ ... ]xN" opening at toks[open] N times; returns the index of its "]xN".
+size_t play_repeat(synth_score_t *score, const patterns_t &patterns, const tokens_t &toks, size_t open, size_t to,
+                   int transpose, int depth, cursor_t *cur) {
+  int level = 1;
+  size_t j = open + 1;
+  for (; j < to; j++) {
+    if (toks[j].text == "[") level++;
+    if (toks[j].text[0] == ']' && --level == 0) break;
+  }
+  if (j == to) fail_at(toks[open].line, "\"[\" without a closing \"]xN\"");
+  const std::string &close = toks[j].text;
+  if (close.size() < 3 || close[1] != 'x') fail_at(toks[j].line, "a repeat ends in \"]xN\", not \"%s\"", close.c_str());
+  double times = to_number(close.substr(2), toks[j].line);
+  if (times < 1 || times > 64 || times != std::floor(times)) fail_at(toks[j].line, "bad repeat count \"%s\"", close.c_str());
+  for (int k = 0; k < int(times); k++) play(score, patterns, toks, open + 1, j, transpose, depth, cur);
+  return j;
+}
+
+// Plays "$name", "$name+N" or "$name-N": the pattern, transposed by N semitones.
+void play_pattern(synth_score_t *score, const patterns_t &patterns, const token_t &tok, int transpose, int depth,
+                  cursor_t *cur) {
+  const std::string &t = tok.text;
+  size_t sign = t.find_first_of("+-", 1);
+  std::string name = t.substr(1, sign == std::string::npos ? std::string::npos : sign - 1);
+  int shift = sign == std::string::npos ? 0 : int(to_number(t.substr(sign), tok.line));
+  auto found = patterns.find(name);
+  if (found == patterns.end()) fail_at(tok.line, "no pattern \"%s\" (patterns are defined before use)", name.c_str());
+  if (depth >= PATTERN_DEPTH_MAX) fail_at(tok.line, "patterns nest deeper than %d", PATTERN_DEPTH_MAX);
+  play(score, patterns, found->second, 0, found->second.size(), transpose + shift, depth + 1, cur);
+}
+
+// Plays toks[from, to) into score's notes from the cursor on, transposed by
+// transpose semitones, depth patterns deep.
+void play(synth_score_t *score, const patterns_t &patterns, const tokens_t &toks, size_t from, size_t to, int transpose,
+          int depth, cursor_t *cur) {
   for (size_t i = from; i < to; i++) {
     const token_t &tok = toks[i];
     const std::string &t = tok.text;
     if (t == "[") {
-      int level = 1;
-      size_t j = i + 1;
-      for (; j < to; j++) {
-        if (toks[j].text == "[") level++;
-        if (toks[j].text[0] == ']' && --level == 0) break;
-      }
-      if (j == to) fail_at(tok.line, "\"[\" without a closing \"]xN\"");
-      const std::string &close = toks[j].text;
-      if (close.size() < 3 || close[1] != 'x') fail_at(toks[j].line, "a repeat ends in \"]xN\", not \"%s\"", close.c_str());
-      double times = to_number(close.substr(2), toks[j].line);
-      if (times < 1 || times > 64 || times != std::floor(times)) fail_at(toks[j].line, "bad repeat count \"%s\"", close.c_str());
-      for (int k = 0; k < int(times); k++) play(score, patterns, toks, i + 1, j, transpose, depth, cur);
-      i = j;
+      i = play_repeat(score, patterns, toks, i, to, transpose, depth, cur);
     } else if (t[0] == ']') {
       fail_at(tok.line, "\"%s\" without an opening \"[\"", t.c_str());
     } else if (t == "|") {
@@ -146,79 +182,90 @@ void play(synth_score_t *score, const std::map<std::string, tokens_t> &patterns,
       if (std::fabs(bar - std::round(bar)) > 1e-6)
         fail_at(tok.line, "bar line at beat %g is not on a bar of %d beats", cur->beat, score->meter);
     } else if (t[0] == '$') {
-      size_t sign = t.find_first_of("+-", 1);
-      std::string name = t.substr(1, sign == std::string::npos ? std::string::npos : sign - 1);
-      int shift = sign == std::string::npos ? 0 : int(to_number(t.substr(sign), tok.line));
-      auto found = patterns.find(name);
-      if (found == patterns.end()) fail_at(tok.line, "no pattern \"%s\" (patterns are defined before use)", name.c_str());
-      if (depth >= PATTERN_DEPTH_MAX) fail_at(tok.line, "patterns nest deeper than %d", PATTERN_DEPTH_MAX);
-      play(score, patterns, found->second, 0, found->second.size(), transpose + shift, depth + 1, cur);
+      play_pattern(score, patterns, tok, transpose, depth, cur);
     } else {
       play_note(score, tok, transpose, cur);
     }
   }
 }
 
-void instrument_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
-  const std::string &key = w[0];
-  if (key == "osc") {
-    if (in->osc_cnt == SYNTH_OSC_MAX) fail_at(line, "more than %d oscillators", SYNTH_OSC_MAX);
-    if (w.size() < 2 || w.size() % 2 != 0) fail_at(line, "osc takes a wave and then name-value pairs");
-    synth_osc_t osc = {SYNTH_SINE, 1.0, 1.0, 0.0, 0.5};
-    static const char *const waves[] = {"sine", "triangle", "saw", "pulse"};
-    int wave = -1;
-    for (int k = 0; k < 4; k++)
-      if (w[1] == waves[k]) wave = k;
-    if (w[1] == "square") wave = SYNTH_PULSE;
-    if (wave < 0) fail_at(line, "unknown wave \"%s\" (sine, triangle, saw, square, pulse)", w[1].c_str());
-    osc.wave = wave;
-    for (size_t k = 2; k < w.size(); k += 2) {
-      if (w[k] == "ratio") osc.ratio = number_in(w, k + 1, 0.01, 32.0, line);
-      else if (w[k] == "level") osc.level = number_in(w, k + 1, 0.0, 4.0, line);
-      else if (w[k] == "detune") osc.detune_cents = number_in(w, k + 1, -1200.0, 1200.0, line);
-      else if (w[k] == "duty") osc.duty = number_in(w, k + 1, 0.01, 0.99, line);
-      else fail_at(line, "unknown oscillator setting \"%s\"", w[k].c_str());
-    }
-    in->osc[in->osc_cnt++] = osc;
-  } else if (key == "noise") {
-    expect_count(w, 2, 3, line);
-    in->noise = number_in(w, 1, 0.0, 4.0, line);
-    in->noise_decay = w.size() > 2 ? number_in(w, 2, 0.0, 10.0, line) : 0.0;
-  } else if (key == "envelope") {
-    expect_count(w, 5, 5, line);
-    in->attack = number_in(w, 1, 0.001, 10.0, line);
-    in->decay = number_in(w, 2, 0.001, 10.0, line);
-    in->sustain = number_in(w, 3, 0.0, 1.0, line);
-    in->release = number_in(w, 4, 0.002, 10.0, line);
-  } else if (key == "sweep") {
-    expect_count(w, 3, 3, line);
-    in->sweep_semis = number_in(w, 1, -48.0, 48.0, line);
-    in->sweep_time = number_in(w, 2, 0.001, 10.0, line);
-  } else if (key == "vibrato") {
-    expect_count(w, 3, 4, line);
-    in->vibrato_cents = number_in(w, 1, 0.0, 200.0, line);
-    in->vibrato_rate = number_in(w, 2, 0.0, 30.0, line);
-    in->vibrato_delay = w.size() > 3 ? number_in(w, 3, 0.0, 10.0, line) : 0.0;
-  } else if (key == "lowpass" || key == "highpass") {
-    expect_count(w, 2, 2, line);
-    (key == "lowpass" ? in->lowpass : in->highpass) = number_in(w, 1, 10.0, 20000.0, line);
-  } else if (key == "gain") {
-    expect_count(w, 2, 2, line);
-    in->gain = number_in(w, 1, 0.0, 4.0, line);
-  } else if (key == "pan") {
-    expect_count(w, 2, 2, line);
-    in->pan = number_in(w, 1, -1.0, 1.0, line);
-  } else if (key == "gate") {
-    expect_count(w, 2, 2, line);
-    in->gate = number_in(w, 1, 0.05, 1.0, line);
-  } else if (key == "echo") {
-    expect_count(w, 4, 4, line);
-    in->echo_beats = number_in(w, 1, 0.01, 8.0, line);
-    in->echo_feedback = number_in(w, 2, 0.0, 0.9, line);
-    in->echo_level = number_in(w, 3, 0.0, 1.0, line);
-  } else {
-    fail_at(line, "unknown instrument setting \"%s\"", key.c_str());
+// [SECTION] instruments
+
+int wave_named(const std::string &name, int line) {
+  static const char *const waves[] = {"sine", "triangle", "saw", "pulse"};  // in synth_wave_e order
+  int wave = -1;
+  for (int k = 0; k < 4; k++)
+    if (name == waves[k]) wave = k;
+  if (name == "square") wave = SYNTH_PULSE;
+  if (wave < 0) fail_at(line, "unknown wave \"%s\" (sine, triangle, saw, square, pulse)", name.c_str());
+  return wave;
+}
+
+// "osc WAVE [NAME VALUE]...": the settings come in pairs, in any order.
+void osc_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
+  if (in->osc_cnt == SYNTH_OSC_MAX) fail_at(line, "more than %d oscillators", SYNTH_OSC_MAX);
+  if (w.size() < 2 || w.size() % 2 != 0) fail_at(line, "osc takes a wave and then name-value pairs");
+  synth_osc_t osc = {SYNTH_SINE, 1.0, 1.0, 0.0, 0.5};
+  osc.wave = wave_named(w[1], line);
+  for (size_t k = 2; k < w.size(); k += 2) {
+    if (w[k] == "ratio") osc.ratio = number_in(w, k + 1, 0.01, 32.0, line);
+    else if (w[k] == "level") osc.level = number_in(w, k + 1, 0.0, 4.0, line);
+    else if (w[k] == "detune") osc.detune_cents = number_in(w, k + 1, -1200.0, 1200.0, line);
+    else if (w[k] == "duty") osc.duty = number_in(w, k + 1, 0.01, 0.99, line);
+    else fail_at(line, "unknown oscillator setting \"%s\"", w[k].c_str());
   }
+  in->osc[in->osc_cnt++] = osc;
+}
+
+// Every other instrument setting is a keyword and up to four numbers in a
+// fixed order, each with its range; the trailing values that a setting may
+// leave out (words_min below words_max) are 0 when left out.
+struct setting_value_t {
+  double synth_instr_t::*field;
+  double lo, hi;
+};
+
+struct setting_t {
+  const char *key;
+  size_t words_min, words_max;  // counting the keyword
+  setting_value_t values[4];    // words_max - 1 of them
+};
+
+const setting_t SETTINGS[] = {
+    {"noise", 2, 3, {{&synth_instr_t::noise, 0.0, 4.0}, {&synth_instr_t::noise_decay, 0.0, 10.0}}},
+    {"envelope", 5, 5,
+     {{&synth_instr_t::attack, 0.001, 10.0}, {&synth_instr_t::decay, 0.001, 10.0},
+      {&synth_instr_t::sustain, 0.0, 1.0}, {&synth_instr_t::release, 0.002, 10.0}}},
+    {"sweep", 3, 3, {{&synth_instr_t::sweep_semis, -48.0, 48.0}, {&synth_instr_t::sweep_time, 0.001, 10.0}}},
+    {"vibrato", 3, 4,
+     {{&synth_instr_t::vibrato_cents, 0.0, 200.0}, {&synth_instr_t::vibrato_rate, 0.0, 30.0},
+      {&synth_instr_t::vibrato_delay, 0.0, 10.0}}},
+    {"lowpass", 2, 2, {{&synth_instr_t::lowpass, 10.0, 20000.0}}},
+    {"highpass", 2, 2, {{&synth_instr_t::highpass, 10.0, 20000.0}}},
+    {"gain", 2, 2, {{&synth_instr_t::gain, 0.0, 4.0}}},
+    {"pan", 2, 2, {{&synth_instr_t::pan, -1.0, 1.0}}},
+    {"gate", 2, 2, {{&synth_instr_t::gate, 0.05, 1.0}}},
+    {"echo", 4, 4,
+     {{&synth_instr_t::echo_beats, 0.01, 8.0}, {&synth_instr_t::echo_feedback, 0.0, 0.9},
+      {&synth_instr_t::echo_level, 0.0, 1.0}}},
+};
+
+// Reads one line inside an instrument block (other than its "end").
+void instrument_line(synth_instr_t *in, const std::vector<std::string> &w, int line) {
+  if (w[0] == "osc") {
+    osc_line(in, w, line);
+    return;
+  }
+  for (const setting_t &setting : SETTINGS) {
+    if (w[0] != setting.key) continue;
+    expect_count(w, setting.words_min, setting.words_max, line);
+    for (size_t k = 1; k < setting.words_max; k++) {
+      const setting_value_t &value = setting.values[k - 1];
+      in->*value.field = k < w.size() ? number_in(w, k, value.lo, value.hi, line) : 0.0;
+    }
+    return;
+  }
+  fail_at(line, "unknown instrument setting \"%s\"", w[0].c_str());
 }
 
 synth_instr_t instrument_defaults(const std::string &name) {
@@ -238,6 +285,8 @@ int instrument_index(const synth_score_t *score, const std::string &name, int li
     if (score->instrs[k].name == name) return int(k);
   fail_at(line, "no instrument \"%s\" (instruments are defined before use)", name.c_str());
 }
+
+// [SECTION] lines outside a block
 
 // Reads a line outside any block. Returns 0 when the line is done with, or
 // the index of the first note token when it opens a block.
@@ -274,6 +323,122 @@ size_t top_line(synth_score_t *score, const std::vector<std::string> &w, int lin
   return 0;
 }
 
+// [SECTION] blocks
+
+// Where the reader is between lines: which block is open, and what it has
+// gathered of it so far.
+struct reader_t {
+  enum { TOP, INSTRUMENT, PATTERN, TRACK } block;
+  int block_line;            // where the open block began, for messages
+  synth_instr_t instr;       // the instrument being defined
+  std::string pattern_name;  // the pattern being defined
+  tokens_t body;             // note tokens of the open pattern or track
+  cursor_t cursor;           // the open track's position
+  patterns_t patterns;       // the patterns defined so far
+};
+
+void score_defaults(synth_score_t *score, const char *path) {
+  score->path = path;
+  g_path = score->path.c_str();
+  score->tempo = 120.0;
+  score->length = 0.0;
+  score->meter = 4;
+  score->loop = false;
+  score->peak_db = -6.0;
+}
+
+// Splits a line into words, dropping its comment. A comment starts with "#"
+// at the start of a word; inside a word "#" is a sharp.
+std::vector<std::string> line_words(std::string *text) {
+  for (size_t k = 0; k < text->size(); k++) {
+    if ((*text)[k] == '#' && (k == 0 || isspace((unsigned char)(*text)[k - 1]))) {
+      text->erase(k);
+      break;
+    }
+  }
+  std::istringstream words_in(*text);
+  std::vector<std::string> w;
+  for (std::string word; words_in >> word;) w.push_back(word);
+  return w;
+}
+
+// Opens the instrument, pattern or track block that top_line accepted.
+void open_block(reader_t *rd, const synth_score_t *score, const std::vector<std::string> &w, int line) {
+  rd->block_line = line;
+  rd->body.clear();
+  if (w[0] == "instrument") {
+    rd->block = reader_t::INSTRUMENT;
+    rd->instr = instrument_defaults(w[1]);
+  } else if (w[0] == "pattern") {
+    if (rd->patterns.count(w[1])) fail_at(line, "pattern \"%s\" defined twice", w[1].c_str());
+    rd->block = reader_t::PATTERN;
+    rd->pattern_name = w[1];
+  } else {
+    rd->block = reader_t::TRACK;
+    rd->cursor = {instrument_index(score, w[1], line), 0.0, 1.0, 0.8};
+  }
+}
+
+// Reads a line inside an instrument block; its "end" adds the instrument.
+void instrument_block_line(reader_t *rd, synth_score_t *score, const std::vector<std::string> &w, int line) {
+  if (w[0] != "end") {
+    instrument_line(&rd->instr, w, line);
+    return;
+  }
+  expect_count(w, 1, 1, line);
+  if (rd->instr.osc_cnt == 0 && rd->instr.noise == 0.0)
+    fail_at(rd->block_line, "instrument \"%s\" makes no sound", rd->instr.name.c_str());
+  score->instrs.push_back(rd->instr);
+  rd->block = reader_t::TOP;
+}
+
+// Adds one word of a pattern or track to its body. Brackets may touch the
+// notes: "[a4" and "c5]x4" are read as "[" "a4" and "c5" "]x4".
+void body_word(tokens_t *body, std::string word, int line) {
+  while (word.size() > 1 && word[0] == '[') {
+    body->push_back({"[", line});
+    word.erase(0, 1);
+  }
+  size_t close = word.find(']');
+  if (close != std::string::npos && close > 0) {
+    body->push_back({word.substr(0, close), line});
+    word.erase(0, close);
+  }
+  body->push_back({word, line});
+}
+
+// Reads the words of a pattern or track line from first on. Returns whether
+// the line ends the block with "end".
+bool body_line(reader_t *rd, const std::vector<std::string> &w, size_t first, int line) {
+  bool closed = false;
+  for (size_t k = first; k < w.size(); k++) {
+    if (w[k] == "end") {
+      if (k + 1 != w.size()) fail_at(line, "\"end\" must be the last word on its line");
+      closed = true;
+    } else {
+      body_word(&rd->body, w[k], line);
+    }
+  }
+  return closed;
+}
+
+// A finished pattern is kept for later tracks; a finished track is played
+// into the score's notes at once.
+void close_body(reader_t *rd, synth_score_t *score) {
+  if (rd->block == reader_t::PATTERN) rd->patterns[rd->pattern_name] = rd->body;
+  else play(score, rd->patterns, rd->body, 0, rd->body.size(), 0, 0, &rd->cursor);
+  rd->block = reader_t::TOP;
+}
+
+// The checks that need the whole score.
+void check_notes(const synth_score_t *score) {
+  if (score->notes.empty()) fail_at(1, "the score has no notes");
+  if (score->loop && score->length <= 0.0) fail_at(1, "a looping piece needs a length");
+  for (const synth_note_t &note : score->notes)
+    if (score->length > 0.0 && note.beat >= score->length - 1e-9)
+      fail_at(note.line, "a note starts at beat %g, after the end at beat %g", note.beat, score->length);
+}
+
 }  // namespace
 
 void synth_fatal(const char *fmt, ...) {
@@ -288,101 +453,27 @@ void synth_fatal(const char *fmt, ...) {
 void synth_score_read(const char *path, synth_score_t *score) {
   std::ifstream in(path);
   if (!in) synth_fatal("Unable to read score %s\n", path);
-  score->path = path;
-  g_path = score->path.c_str();
-  score->tempo = 120.0;
-  score->length = 0.0;
-  score->meter = 4;
-  score->loop = false;
-  score->peak_db = -6.0;
+  score_defaults(score, path);
 
-  enum { TOP, INSTRUMENT, PATTERN, TRACK } block = TOP;
-  int block_line = 0;
-  synth_instr_t instr = {};
-  std::string pattern_name;
-  tokens_t body;
-  cursor_t cursor = {};
-  std::map<std::string, tokens_t> patterns;
-
+  reader_t rd = {};
+  rd.block = reader_t::TOP;
   std::string text;
   for (int line = 1; std::getline(in, text); line++) {
-    // A comment starts with "#" at the start of a word; inside a word "#" is a sharp.
-    for (size_t k = 0; k < text.size(); k++) {
-      if (text[k] == '#' && (k == 0 || isspace((unsigned char)text[k - 1]))) {
-        text.erase(k);
-        break;
-      }
-    }
-    std::istringstream words_in(text);
-    std::vector<std::string> w;
-    for (std::string word; words_in >> word;) w.push_back(word);
+    std::vector<std::string> w = line_words(&text);
     if (w.empty()) continue;
-
     size_t first = 0;  // where note tokens begin on a pattern or track line
-    if (block == TOP) {
+    if (rd.block == reader_t::TOP) {
       first = top_line(score, w, line);
       if (first == 0) continue;
-    }
-    if (block == TOP) {
-      // An instrument, pattern or track opens on this line.
-      block_line = line;
-      body.clear();
-      if (w[0] == "instrument") {
-        block = INSTRUMENT;
-        instr = instrument_defaults(w[1]);
-        continue;
-      }
-      if (w[0] == "pattern") {
-        if (patterns.count(w[1])) fail_at(line, "pattern \"%s\" defined twice", w[1].c_str());
-        block = PATTERN;
-        pattern_name = w[1];
-      } else {
-        block = TRACK;
-        cursor = {instrument_index(score, w[1], line), 0.0, 1.0, 0.8};
-      }
-    }
-    if (block == INSTRUMENT) {
-      if (w[0] != "end") {
-        instrument_line(&instr, w, line);
-        continue;
-      }
-      expect_count(w, 1, 1, line);
-      if (instr.osc_cnt == 0 && instr.noise == 0.0) fail_at(block_line, "instrument \"%s\" makes no sound", instr.name.c_str());
-      score->instrs.push_back(instr);
-      block = TOP;
+      open_block(&rd, score, w, line);
+      if (rd.block == reader_t::INSTRUMENT) continue;
+    } else if (rd.block == reader_t::INSTRUMENT) {
+      instrument_block_line(&rd, score, w, line);
       continue;
     }
-    // Pattern and track bodies: note tokens, possibly ending in "end".
-    bool closed = false;
-    for (size_t k = first; k < w.size(); k++) {
-      if (w[k] == "end") {
-        if (k + 1 != w.size()) fail_at(line, "\"end\" must be the last word on its line");
-        closed = true;
-      } else {
-        // "[a4" and "c5]x4" are read as "[" "a4" and "c5" "]x4".
-        std::string word = w[k];
-        while (word.size() > 1 && word[0] == '[') {
-          body.push_back({"[", line});
-          word.erase(0, 1);
-        }
-        size_t close = word.find(']');
-        if (close != std::string::npos && close > 0) {
-          body.push_back({word.substr(0, close), line});
-          word.erase(0, close);
-        }
-        body.push_back({word, line});
-      }
-    }
-    if (closed) {
-      if (block == PATTERN) patterns[pattern_name] = body;
-      else play(score, patterns, body, 0, body.size(), 0, 0, &cursor);
-      block = TOP;
-    }
+    // A pattern or track may open, go on and end on the same line.
+    if (body_line(&rd, w, first, line)) close_body(&rd, score);
   }
-  if (block != TOP) fail_at(block_line, "block is not closed with \"end\"");
-  if (score->notes.empty()) fail_at(1, "the score has no notes");
-  if (score->loop && score->length <= 0.0) fail_at(1, "a looping piece needs a length");
-  for (const synth_note_t &note : score->notes)
-    if (score->length > 0.0 && note.beat >= score->length - 1e-9)
-      fail_at(note.line, "a note starts at beat %g, after the end at beat %g", note.beat, score->length);
+  if (rd.block != reader_t::TOP) fail_at(rd.block_line, "block is not closed with \"end\"");
+  check_notes(score);
 }

@@ -11,23 +11,17 @@
 namespace {
 
 const loop_ops_t quietmoth_ops = {
-  slot<quietmoth_init>::call,
-  nullptr,
-  slot<quietmoth_enter>::call,
-  slot<quietmoth_leave>::call,
-  slot<quietmoth_update>::call,
-  slot<fever_render>::call,
-  slot<fever_dispatch>::call,
+    slot<quietmoth_init>::call,   nullptr,
+    slot<quietmoth_enter>::call,  slot<quietmoth_leave>::call,
+    slot<quietmoth_update>::call, slot<fever_render>::call,
+    slot<fever_dispatch>::call,
 };
 
 const loop_ops_t game_ops = {
-  slot<game_init>::call,
-  nullptr,
-  slot<game_enter>::call,
-  slot<game_leave>::call,
-  slot<game_update>::call,
-  slot<fever_render>::call,
-  slot<game_dispatch>::call,
+    slot<game_init>::call,     nullptr,
+    slot<game_enter>::call,    slot<game_leave>::call,
+    slot<game_update>::call,   slot<fever_render>::call,
+    slot<game_dispatch>::call,
 };
 
 }  // namespace

@@ -26,10 +26,10 @@ enum : unsigned {
   // logo screen has ended.
   APP_TIMER_LOGO = 0,
   APP_TIMER_PLASMA = 0,
-  APP_TIMER_VIRUS_STEP = 1,  // the game's virus step, reset when it is entered
-  APP_TIMER_SCORE = 2,       // how long the score has been shown
-  APP_TIMER_TV = 3,          // how long the television has been on
-  APP_TIMER_PLAYER_STEP = 4, // the game's player step, never reset
+  APP_TIMER_VIRUS_STEP = 1,   // the game's virus step, reset when it is entered
+  APP_TIMER_SCORE = 2,        // how long the score has been shown
+  APP_TIMER_TV = 3,           // how long the television has been on
+  APP_TIMER_PLAYER_STEP = 4,  // the game's player step, never reset
 };
 
 // Null-terminated.

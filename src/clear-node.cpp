@@ -14,7 +14,7 @@ constexpr tableau_ops_t CLEAR_NODE_OPS = {
     .free = nullptr,
 };
 
-} // namespace
+}  // namespace
 
 tableau_t *clear_node_new(const tableau_conf_t *conf)
 {

@@ -58,8 +58,9 @@ void fever_require_display(void)
   const char *driver = SDL_GetCurrentVideoDriver();
   const char *asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
   if (driver && !strcmp(driver, "offscreen") && !(asked && strstr(asked, "offscreen")))
-    loop_fatal("Fatal error: No display: SDL reached neither X11 nor Wayland (check DISPLAY or "
-               "WAYLAND_DISPLAY); play in a desktop session, or run ./play.sh for a headless preview\n");
+    loop_fatal(
+        "Fatal error: No display: SDL reached neither X11 nor Wayland (check DISPLAY or "
+        "WAYLAND_DISPLAY); play in a desktop session, or run ./play.sh for a headless preview\n");
 }
 
 void fever_apply_command_line(fever_t *fever, int argc, char **argv)
@@ -77,8 +78,8 @@ SDL_Window *fever_create_window(const fever_t *fever)
   uint32_t flags = SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
   if (!fever->windowed)
     flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-  return SDL_CreateWindow("Orb", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                          int(fever->width), int(fever->height), flags);
+  return SDL_CreateWindow("Orb", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, int(fever->width),
+                          int(fever->height), flags);
 }
 
 // Where a size comes from: the drawable in pixels (SDL_GL_GetDrawableSize)
@@ -137,7 +138,7 @@ void fever_make_opaque(void)
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -145,15 +146,23 @@ namespace {
 // come before the window.
 void fever_make_scene(fever_t *fever)
 {
-  const tableau_conf_t root_conf = {
-      .parent = nullptr, .layer = 0, .name = "fever", .alpha = 1.f, .active = 1, .locked = 0,
-      .dirty = 0};
+  const tableau_conf_t root_conf = {.parent = nullptr,
+                                    .layer = 0,
+                                    .name = "fever",
+                                    .alpha = 1.f,
+                                    .active = 1,
+                                    .locked = 0,
+                                    .dirty = 0};
   fever->root = tableau_new(&root_conf, nullptr, nullptr);
   if (!fever->root)
     loop_fatal("Fatal error: Unable to create new tableau\n");
-  const tableau_conf_t clear_conf = {
-      .parent = fever->root, .layer = 0, .name = "gl-clear-fever", .alpha = 0.f, .active = 1,
-      .locked = 0, .dirty = 0};
+  const tableau_conf_t clear_conf = {.parent = fever->root,
+                                     .layer = 0,
+                                     .name = "gl-clear-fever",
+                                     .alpha = 0.f,
+                                     .active = 1,
+                                     .locked = 0,
+                                     .dirty = 0};
   clear_node_new(&clear_conf);
 }
 
@@ -195,7 +204,7 @@ void fever_make_gl(fever_t *fever)
   glEnable(GL_MULTISAMPLE);
 }
 
-} // namespace
+}  // namespace
 
 void *fever_init(loop_t *, int argc, char **argv)
 {

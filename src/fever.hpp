@@ -34,12 +34,12 @@
 #include <cstdint>
 
 struct fever_t {
-  SDL_Window *window;       // the program's only window
-  SDL_GLContext gl_context; // the GL context of that window
-  tableau_t *root;          // root of the scene; every context hangs its nodes here
-  uint32_t width;           // requested window width (800 by default)
-  uint32_t height;          // requested window height (600 by default)
-  uint32_t windowed : 1;    // ordinary window; clear: covering the desktop
+  SDL_Window *window;        // the program's only window
+  SDL_GLContext gl_context;  // the GL context of that window
+  tableau_t *root;           // root of the scene; every context hangs its nodes here
+  uint32_t width;            // requested window width (800 by default)
+  uint32_t height;           // requested window height (600 by default)
+  uint32_t windowed : 1;     // ordinary window; clear: covering the desktop
 };
 
 static_assert(offsetof(fever_t, window) == 0);

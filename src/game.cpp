@@ -42,8 +42,8 @@ namespace {
 constexpr float RAND_SCALE = 9.313226e-10f;  // 2^-30: rand() (0 .. 2^31 - 1) to 0 .. 2
 constexpr float TV_CHANCE = 1.95f;           // a draw above it switches the tv on: ~1 in 40
 constexpr float VIRUS_RISE = 0.01f;
-constexpr float VIRUS_TOP = 1.2f;            // strictly above: past the top edge
-constexpr float VIRUS_ENTRY = -1.19f;        // a seen pass starts just below the bottom
+constexpr float VIRUS_TOP = 1.2f;      // strictly above: past the top edge
+constexpr float VIRUS_ENTRY = -1.19f;  // a seen pass starts just below the bottom
 constexpr float ADULT_SPEED = 0.04f;
 constexpr float ADULT_LIMIT = 1.1f;
 constexpr float RESCUE_LINE = 1.05f;
@@ -95,8 +95,10 @@ struct entity_kind_t {
 };
 
 constexpr entity_kind_t TV_KIND = {ENTITY_TV, "tv_t", tv_node_new, "tv", 1, 0, 0.15f};
-constexpr entity_kind_t ADULT_KIND = {ENTITY_ADULT, "adult_t", adult_node_new, "adult", 3, 0, 0.07f};
-constexpr entity_kind_t VIRUS_KIND = {ENTITY_VIRUS, "virus_t", virus_node_new, "virus", 0, 0, 0.05f};
+constexpr entity_kind_t ADULT_KIND = {ENTITY_ADULT, "adult_t", adult_node_new, "adult", 3, 0,
+                                      0.07f};
+constexpr entity_kind_t VIRUS_KIND = {ENTITY_VIRUS, "virus_t", virus_node_new, "virus", 0, 0,
+                                      0.05f};
 constexpr entity_kind_t BABY_KIND = {ENTITY_BABY, "baby_t", baby_node_new, "baby", 0, 1, 0.05f};
 
 // A record of the kind with its sprite node under parent, at the centre
@@ -147,7 +149,8 @@ game_t *game_init(loop_t *loop, int, char **)
   tableau_conf_t conf = conf_of(game->root, 0, "plasma", 0);
   game->plasma = plasma_node_new(&conf);
 
-  game->qtree = qtree_new(nullptr, GAME_QTREE_MAX_OBJECTS, GAME_QTREE_MAX_DEPTH, GAME_QTREE_MAX_ASIP);
+  game->qtree =
+      qtree_new(nullptr, GAME_QTREE_MAX_OBJECTS, GAME_QTREE_MAX_DEPTH, GAME_QTREE_MAX_ASIP);
   if (!game->qtree)
     loop_fatal("Fatal error: Unable to allocate qtree_t\n");
 
@@ -172,9 +175,7 @@ void game_enter(loop_t *loop, game_t *game)
   game_reset(game);
 }
 
-void game_leave(loop_t *, game_t *)
-{
-}
+void game_leave(loop_t *, game_t *) {}
 
 namespace {
 
@@ -317,8 +318,8 @@ void entity_update(qtree_t *qtree, entity_t *entity)
   // The collision box reaches twice the half-width to the left of the
   // centre and one to the right: wider than the sprite, and lopsided.
   static const float corners[8][2] = {
-    {-2.0f, -1.0f}, {1.0f, -1.0f}, {-2.0f, 1.0f}, {1.0f, 1.0f},
-    {-2.0f, -1.0f}, {1.0f, -1.0f}, {-2.0f, 1.0f}, {1.0f, 1.0f},
+      {-2.0f, -1.0f}, {1.0f, -1.0f}, {-2.0f, 1.0f}, {1.0f, 1.0f},
+      {-2.0f, -1.0f}, {1.0f, -1.0f}, {-2.0f, 1.0f}, {1.0f, 1.0f},
   };
   aabb_t box = {{FLT_MAX, FLT_MAX}, {-FLT_MAX, -FLT_MAX}};
   for (const auto &corner : corners) {

@@ -68,20 +68,20 @@ constexpr uint32_t GAME_ARENA_CHUNK_SIZE = 4608;
 constexpr uint32_t GAME_QTREE_MAX_OBJECTS = 4;
 constexpr uint32_t GAME_QTREE_MAX_DEPTH = 4;
 constexpr uint32_t GAME_QTREE_MAX_ASIP = 1;
-constexpr uint32_t GAME_TV_MS = 3000;     // the television's time on
-constexpr uint32_t GAME_POINTS = 420;     // per rescued baby
+constexpr uint32_t GAME_TV_MS = 3000;  // the television's time on
+constexpr uint32_t GAME_POINTS = 420;  // per rescued baby
 
 struct entity_t {
-  uint32_t kind;            // ENTITY_BABY .. ENTITY_TV; an infected baby turns ENTITY_VIRUS
-  tableau_t *node;          // the sprite; remade as "adult-virus"/"baby-virus" on infection
-  qtree_object_t *object;   // place in the quadtree; null until the first entity_update
-  float x, y;               // centre, playfield coordinates
-  float sx, sy, sz;         // half-sizes, all three equal
-  float model_x[16];        // column-major; the sprite node reads it at every draw
-  aabb_t aabb;              // collision box: x - 2 sx .. x + sx, y - sy .. y + sy
-  uint32_t rescued;         // adult only: babies carried off the field this game
-  uint32_t watching : 1;    // adult only: held still by the switched-on television
-  entity_t *held;           // adult only: the baby carried, or null
+  uint32_t kind;           // ENTITY_BABY .. ENTITY_TV; an infected baby turns ENTITY_VIRUS
+  tableau_t *node;         // the sprite; remade as "adult-virus"/"baby-virus" on infection
+  qtree_object_t *object;  // place in the quadtree; null until the first entity_update
+  float x, y;              // centre, playfield coordinates
+  float sx, sy, sz;        // half-sizes, all three equal
+  float model_x[16];       // column-major; the sprite node reads it at every draw
+  aabb_t aabb;             // collision box: x - 2 sx .. x + sx, y - sy .. y + sy
+  uint32_t rescued;        // adult only: babies carried off the field this game
+  uint32_t watching : 1;   // adult only: held still by the switched-on television
+  entity_t *held;          // adult only: the baby carried, or null
 };
 static_assert(offsetof(entity_t, node) == 8);
 static_assert(offsetof(entity_t, x) == 24);
@@ -92,15 +92,15 @@ static_assert(offsetof(entity_t, held) == 136);
 static_assert(sizeof(entity_t) == 144, "an entity takes 152 bytes of its arena chunk");
 
 struct game_t {
-  uint32_t state;                 // GAME_PLAYING .. GAME_WAITING
-  tableau_t *root;                // the shell's root: parent of "plasma" and "game"
-  tableau_t *node;                // the playfield's "game" node; null before the first reset
-  tableau_t *babies;              // "babies" group (layer 4 of "game")
-  tableau_t *viruses;             // "viruses" group (layer 5 of "game")
-  tableau_t *plasma;              // the background, made once, never freed
-  tableau_t *score;               // "score" group (layer 7 of "game")
-  qtree_t *qtree;                 // every entity of the playfield; emptied by each reset
-  arena_t *arena;                 // the playfield's entity records
+  uint32_t state;      // GAME_PLAYING .. GAME_WAITING
+  tableau_t *root;     // the shell's root: parent of "plasma" and "game"
+  tableau_t *node;     // the playfield's "game" node; null before the first reset
+  tableau_t *babies;   // "babies" group (layer 4 of "game")
+  tableau_t *viruses;  // "viruses" group (layer 5 of "game")
+  tableau_t *plasma;   // the background, made once, never freed
+  tableau_t *score;    // "score" group (layer 7 of "game")
+  qtree_t *qtree;      // every entity of the playfield; emptied by each reset
+  arena_t *arena;      // the playfield's entity records
   entity_t *adult;
   entity_t *tv;
   entity_t *virus[GAME_VIRUSES];  // the moving viruses, in the order made
@@ -138,9 +138,11 @@ void update_viruses(loop_t *loop, game_t *game);
 // The player step: the keys move the adult, carry and rescue, then it searches.
 void game_player_step(game_t *game);
 // Search callback of the adult; ctx is the game.
-uint32_t adult_search(void *ctx, qtree_object_t *object, const v2f_t *offset, const aabb_t *aabb, void *data);
+uint32_t adult_search(void *ctx, qtree_object_t *object, const v2f_t *offset, const aabb_t *aabb,
+                      void *data);
 // Search callback of a virus; ctx is a game_virus_ctx_t.
-uint32_t virus_search(void *ctx, qtree_object_t *object, const v2f_t *offset, const aabb_t *aabb, void *data);
+uint32_t virus_search(void *ctx, qtree_object_t *object, const v2f_t *offset, const aabb_t *aabb,
+                      void *data);
 
 // The pair a virus searches with, made on the stack for one search.
 struct game_virus_ctx_t {

@@ -25,12 +25,12 @@
 
 extern "C" {
 
-extern const unsigned char image_adult[];   // the player's figure
-extern const unsigned char image_baby[];    // a baby to rescue
-extern const unsigned char image_tv[];      // the television set
-extern const unsigned char image_virus[];   // a virus; also infected adults and babies
-extern const unsigned char image_logo[];    // the start-up logo, shown over black
-extern const unsigned char image_digit_0[]; // score digits, light on transparent
+extern const unsigned char image_adult[];    // the player's figure
+extern const unsigned char image_baby[];     // a baby to rescue
+extern const unsigned char image_tv[];       // the television set
+extern const unsigned char image_virus[];    // a virus; also infected adults and babies
+extern const unsigned char image_logo[];     // the start-up logo, shown over black
+extern const unsigned char image_digit_0[];  // score digits, light on transparent
 extern const unsigned char image_digit_1[];
 extern const unsigned char image_digit_2[];
 extern const unsigned char image_digit_3[];
@@ -59,10 +59,10 @@ extern const uint64_t image_digit_7_size;
 extern const uint64_t image_digit_8_size;
 extern const uint64_t image_digit_9_size;
 
-} // extern "C"
+}  // extern "C"
 
-constexpr unsigned IMAGE_HEADER_SIZE = 12; // bytes before the first pixel
-constexpr unsigned IMAGE_BPP = 4;          // bytes per pixel: R, G, B, A
+constexpr unsigned IMAGE_HEADER_SIZE = 12;  // bytes before the first pixel
+constexpr unsigned IMAGE_BPP = 4;           // bytes per pixel: R, G, B, A
 
 // Each picture's size in pixels, stated here only: art/CMakeLists.txt reads
 // these lines (one `constexpr unsigned IMAGE_<NAME>_<WIDTH|HEIGHT> = <n>;` each)
@@ -77,7 +77,7 @@ constexpr unsigned IMAGE_VIRUS_WIDTH = 362;
 constexpr unsigned IMAGE_VIRUS_HEIGHT = 363;
 constexpr unsigned IMAGE_LOGO_WIDTH = 640;
 constexpr unsigned IMAGE_LOGO_HEIGHT = 112;
-constexpr unsigned IMAGE_DIGIT_WIDTH = 184; // every digit has the same size
+constexpr unsigned IMAGE_DIGIT_WIDTH = 184;  // every digit has the same size
 constexpr unsigned IMAGE_DIGIT_HEIGHT = 288;
 
 // The digit records indexed by the digit they show.
@@ -89,7 +89,7 @@ inline constexpr const unsigned char *IMAGE_DIGITS[10] = {
 // The first pixel (top-left, R byte) of a record: what tex_new takes as buf.
 inline const unsigned char *image_pixels(const unsigned char *image)
 {
-    return image + IMAGE_HEADER_SIZE;
+  return image + IMAGE_HEADER_SIZE;
 }
 
 // Gives back the resident pages of a record's pixels once GL holds its own

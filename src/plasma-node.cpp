@@ -7,14 +7,13 @@
 
 namespace {
 
-const char *const PLASMA_VS_SRC =
-    "#version 120\n"
-    "attribute vec3 vertex;"
-    "attribute vec2 texcoord;"
-    "void main(){"
-    "\tgl_TexCoord[0].xy = texcoord;"
-    "\tgl_Position = vec4(vertex, 1.f);"
-    "}";
+const char *const PLASMA_VS_SRC = "#version 120\n"
+                                  "attribute vec3 vertex;"
+                                  "attribute vec2 texcoord;"
+                                  "void main(){"
+                                  "\tgl_TexCoord[0].xy = texcoord;"
+                                  "\tgl_Position = vec4(vertex, 1.f);"
+                                  "}";
 
 const char *const PLASMA_FS_SRC =
     "#version 120\n"
@@ -37,14 +36,17 @@ const char *const PLASMA_FS_SRC =
     "}";
 
 const char *PLASMA_UNIFORMS[] = {"alpha", "time"};
-enum { PLASMA_U_ALPHA, PLASMA_U_TIME };
+enum {
+  PLASMA_U_ALPHA,
+  PLASMA_U_TIME
+};
 
-} // namespace
+}  // namespace
 
 tableau_t *plasma_node_new(const tableau_conf_t *conf)
 {
-  return shader_node_new_src(conf, PLASMA_VS_SRC, PLASMA_FS_SRC, nullptr, plasma_uniforms, nullptr, 2,
-                             PLASMA_UNIFORMS);
+  return shader_node_new_src(conf, PLASMA_VS_SRC, PLASMA_FS_SRC, nullptr, plasma_uniforms, nullptr,
+                             2, PLASMA_UNIFORMS);
 }
 
 void plasma_uniforms(void *, void *arg, unsigned, const GLint *uniforms, void *, float alpha)

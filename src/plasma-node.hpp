@@ -17,6 +17,7 @@
 
 // The plasma node; never NULL.
 tableau_t *plasma_node_new(const tableau_conf_t *conf);
-// Its uniform callback: "alpha" from the node's opacity, "time" from APP_TIMER_PLASMA of the loop (arg).
+// Its uniform callback: "alpha" from the node's opacity, "time" from APP_TIMER_PLASMA of the loop
+// (arg).
 void plasma_uniforms(void *cb_data, void *arg, unsigned n_uniforms, const GLint *uniforms,
                      void *cb_arg, float alpha);

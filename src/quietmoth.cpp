@@ -79,7 +79,8 @@ void quietmoth_update(loop_t *loop, quietmoth_t *quietmoth)
       tableau_set_alpha(quietmoth->node, 0.0f);
       quietmoth->state = QUIETMOTH_DONE;
     } else {
-      tableau_set_alpha(quietmoth->node, 1.0f - (float)loop_ticks(loop, APP_TIMER_LOGO) * QUIETMOTH_FADE);
+      tableau_set_alpha(quietmoth->node,
+                        1.0f - (float)loop_ticks(loop, APP_TIMER_LOGO) * QUIETMOTH_FADE);
     }
     break;
   case QUIETMOTH_DONE:

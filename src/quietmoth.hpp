@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr uint32_t QUIETMOTH_STEP_MS = 3333;  // length of each of the three phases
+constexpr uint32_t QUIETMOTH_STEP_MS = 3333;   // length of each of the three phases
 constexpr float QUIETMOTH_FADE = 0.00030003f;  // nearest float to 1 / QUIETMOTH_STEP_MS
 
 // Phases of the screen, in the order they run.

@@ -16,10 +16,10 @@
 #include <cstdint>
 
 // Null until sfx_load(), then the loaded chunk or null when its file failed.
-extern Mix_Chunk *baby_infected_sfx;  // "assets/baby-infected.wav"
-extern Mix_Chunk *baby_held_sfx;      // "assets/baby-held.wav"
-extern Mix_Chunk *baby_rescued_sfx;   // "assets/baby-rescued.wav"
-extern Mix_Chunk *adult_infected_sfx; // "assets/adult-infected.wav"
+extern Mix_Chunk *baby_infected_sfx;   // "assets/baby-infected.wav"
+extern Mix_Chunk *baby_held_sfx;       // "assets/baby-held.wav"
+extern Mix_Chunk *baby_rescued_sfx;    // "assets/baby-rescued.wav"
+extern Mix_Chunk *adult_infected_sfx;  // "assets/adult-infected.wav"
 
 // Test seam: how many times each loaded chunk was handed to the mixer, in the
 // order of the chunks above. Nothing in the program reads it.

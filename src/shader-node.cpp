@@ -16,7 +16,10 @@ constexpr tableau_ops_t SHADER_NODE_OPS = {
 };
 
 const char *SHADER_NODE_ATTRIBUTES[] = {"vertex", "texcoord"};
-enum { SHADER_NODE_A_VERTEX, SHADER_NODE_A_TEXCOORD };
+enum {
+  SHADER_NODE_A_VERTEX,
+  SHADER_NODE_A_TEXCOORD
+};
 
 // The quad's positions are meant for clip space as they stand; its texture
 // coordinates repeat their x and y so that fragment sources work in -1..1.
@@ -33,7 +36,7 @@ static_assert(sizeof(SHADER_NODE_TEXCOORDS) == 48);
 GLuint shader_node_vertex_buffer;
 GLuint shader_node_texcoord_buffer;
 
-} // namespace
+}  // namespace
 
 tableau_t *shader_node_new_shader(const tableau_conf_t *conf, shader_t *shader, void *cb_arg,
                                   shader_node_uniform_cb_t uniform_cb, void *cb_data)
@@ -74,8 +77,8 @@ tableau_t *shader_node_new_src(const tableau_conf_t *conf, const char *vs_src, c
 {
   assert(vs_src);
   assert(fs_src);
-  shader_t *shader = shader_pair_new(vs_src, fs_src, n_uniforms, uniforms, 2,
-                                     SHADER_NODE_ATTRIBUTES);
+  shader_t *shader =
+      shader_pair_new(vs_src, fs_src, n_uniforms, uniforms, 2, SHADER_NODE_ATTRIBUTES);
   tableau_t *tableau = shader_node_new_shader(conf, shader, cb_arg, uniform_cb, cb_data);
   // The node is now the program's only holder: freeing it deletes the program.
   shader_free(shader);
@@ -97,7 +100,8 @@ void shader_node_render(tableau_t *tableau, shader_node_t *shader_node, void *ar
                             alpha);
 
   glBindBuffer(GL_ARRAY_BUFFER, shader_node_vertex_buffer);
-  glVertexAttribPointer(GLuint(attributes[SHADER_NODE_A_VERTEX]), 3, GL_FLOAT, GL_FALSE, 12, nullptr);
+  glVertexAttribPointer(GLuint(attributes[SHADER_NODE_A_VERTEX]), 3, GL_FLOAT, GL_FALSE, 12,
+                        nullptr);
   glEnableVertexAttribArray(GLuint(attributes[SHADER_NODE_A_VERTEX]));
 
   glBindBuffer(GL_ARRAY_BUFFER, shader_node_texcoord_buffer);

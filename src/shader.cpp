@@ -49,7 +49,7 @@ GLuint shader_program_build(const char *vs_src, const char *fs_src)
   return program;
 }
 
-} // namespace
+}  // namespace
 
 shader_t *shader_pair_new(const char *vs_src, const char *fs_src, unsigned n_uniforms,
                           const char **uniforms, unsigned n_attributes, const char **attributes)

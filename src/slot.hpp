@@ -15,22 +15,18 @@
 #include "loop/loop.hpp"
 #include "tableau/tableau.hpp"
 
-template <auto F>
-struct slot;
+template <auto F> struct slot;
 
 // Context operations (loop_ops_t).
-template <typename T, T *(*F)(loop_t *, int, char **)>
-struct slot<F> {
+template <typename T, T *(*F)(loop_t *, int, char **)> struct slot<F> {
   static void *call(loop_t *loop, int argc, char **argv) { return F(loop, argc, argv); }
 };
 
-template <typename T, void (*F)(loop_t *, T *)>
-struct slot<F> {
+template <typename T, void (*F)(loop_t *, T *)> struct slot<F> {
   static void call(loop_t *loop, void *object) { F(loop, static_cast<T *>(object)); }
 };
 
-template <typename T, void (*F)(loop_t *, T *, const SDL_Event *)>
-struct slot<F> {
+template <typename T, void (*F)(loop_t *, T *, const SDL_Event *)> struct slot<F> {
   static void call(loop_t *loop, void *object, const SDL_Event *event)
   {
     F(loop, static_cast<T *>(object), event);
@@ -38,15 +34,13 @@ struct slot<F> {
 };
 
 // Node kinds (tableau_ops_t).
-template <typename T, void (*F)(tableau_t *, T *, void *, float)>
-struct slot<F> {
+template <typename T, void (*F)(tableau_t *, T *, void *, float)> struct slot<F> {
   static void call(tableau_t *tableau, void *object, void *arg, float alpha)
   {
     F(tableau, static_cast<T *>(object), arg, alpha);
   }
 };
 
-template <typename T, void (*F)(tableau_t *, T *)>
-struct slot<F> {
+template <typename T, void (*F)(tableau_t *, T *)> struct slot<F> {
   static void call(tableau_t *tableau, void *object) { F(tableau, static_cast<T *>(object)); }
 };

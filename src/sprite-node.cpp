@@ -24,11 +24,12 @@ tableau_t *sprite_node_new(tex_t **cache, unsigned width, unsigned height,
   return tex_node_new_tex(conf, *cache, model_x);
 }
 
-} // namespace
+}  // namespace
 
 tableau_t *adult_node_new(const tableau_conf_t *conf, const float *model_x)
 {
-  return sprite_node_new(&adult_tex, IMAGE_ADULT_WIDTH, IMAGE_ADULT_HEIGHT, image_adult, conf, model_x);
+  return sprite_node_new(&adult_tex, IMAGE_ADULT_WIDTH, IMAGE_ADULT_HEIGHT, image_adult, conf,
+                         model_x);
 }
 
 tableau_t *baby_node_new(const tableau_conf_t *conf, const float *model_x)
@@ -43,5 +44,6 @@ tableau_t *tv_node_new(const tableau_conf_t *conf, const float *model_x)
 
 tableau_t *virus_node_new(const tableau_conf_t *conf, const float *model_x)
 {
-  return sprite_node_new(&virus_tex, IMAGE_VIRUS_WIDTH, IMAGE_VIRUS_HEIGHT, image_virus, conf, model_x);
+  return sprite_node_new(&virus_tex, IMAGE_VIRUS_WIDTH, IMAGE_VIRUS_HEIGHT, image_virus, conf,
+                         model_x);
 }

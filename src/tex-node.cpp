@@ -14,7 +14,7 @@ constexpr tableau_ops_t TEX_NODE_OPS = {
     .free = slot<tex_node_free>::call,
 };
 
-} // namespace
+}  // namespace
 
 tableau_t *tex_node_new_tex(const tableau_conf_t *conf, tex_t *tex, const float *model_x)
 {

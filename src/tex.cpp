@@ -9,30 +9,34 @@
 
 namespace {
 
-const char *const TEX_VS_SRC =
-    "#version 120\n"
-    "uniform mat4\tmodel_x;"
-    "attribute vec3\tvertex;"
-    "attribute vec2\ttexcoord;"
-    "void main(){"
-    "\tgl_TexCoord[0].xy = texcoord;"
-    "\tgl_Position = model_x * vec4(vertex, 1.f);"
-    "}";
+const char *const TEX_VS_SRC = "#version 120\n"
+                               "uniform mat4\tmodel_x;"
+                               "attribute vec3\tvertex;"
+                               "attribute vec2\ttexcoord;"
+                               "void main(){"
+                               "\tgl_TexCoord[0].xy = texcoord;"
+                               "\tgl_Position = model_x * vec4(vertex, 1.f);"
+                               "}";
 
-const char *const TEX_FS_SRC =
-    "#version 120\n"
-    "uniform sampler2D\ttex0;"
-    "uniform float\t\talpha;"
-    "void main(){"
-    "\tgl_FragColor = texture2D(tex0, gl_TexCoord[0].st);"
-    "\tgl_FragColor.a *= alpha;"
-    "}";
+const char *const TEX_FS_SRC = "#version 120\n"
+                               "uniform sampler2D\ttex0;"
+                               "uniform float\t\talpha;"
+                               "void main(){"
+                               "\tgl_FragColor = texture2D(tex0, gl_TexCoord[0].st);"
+                               "\tgl_FragColor.a *= alpha;"
+                               "}";
 
 // Indices into the program's location arrays, in the order of the names.
 const char *TEX_UNIFORMS[] = {"alpha", "model_x"};
 const char *TEX_ATTRIBUTES[] = {"vertex", "texcoord"};
-enum { TEX_U_ALPHA, TEX_U_MODEL_X };
-enum { TEX_A_VERTEX, TEX_A_TEXCOORD };
+enum {
+  TEX_U_ALPHA,
+  TEX_U_MODEL_X
+};
+enum {
+  TEX_A_VERTEX,
+  TEX_A_TEXCOORD
+};
 
 // Two triangles over -1..1. Texture row t = 0 (the first row of the pixel
 // buffer) sits on the top edge and column s = 0 on the left edge, so a buffer
@@ -72,7 +76,7 @@ void tex_shared_init(void)
   glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
-} // namespace
+}  // namespace
 
 tex_t *tex_new(unsigned width, unsigned height, const void *buf)
 {

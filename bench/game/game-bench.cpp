@@ -122,8 +122,9 @@ int main(int argc, char **argv)
     double r100 = reporter.runs[1].GetAdjustedRealTime() / base;
     double r1000 = reporter.runs[2].GetAdjustedRealTime() / base;
     // Entities grow 20 -> 120 -> 1020: linear growth would be 6x and 51x.
-    printf("\ngrowth: 100 -> 1000 infected is %.2fx for %.1fx the entities (linear would be %.1fx)\n",
-           r1000 / r100, 1020.0 / 120.0, 1020.0 / 120.0);
+    printf(
+        "\ngrowth: 100 -> 1000 infected is %.2fx for %.1fx the entities (linear would be %.1fx)\n",
+        r1000 / r100, 1020.0 / 120.0, 1020.0 / 120.0);
   }
   benchmark::Shutdown();
   return 0;

@@ -51,8 +51,8 @@ int main(int argc, char **argv)
   Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
   if (!windowed)
     flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-  SDL_Window *window = SDL_CreateWindow("Orb", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                        width, height, flags);
+  SDL_Window *window =
+      SDL_CreateWindow("Orb", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height, flags);
   if (!window) {
     SDL_GL_SetAttribute(SDL_GL_MULTISAMPLESAMPLES, 0);
     SDL_GL_SetAttribute(SDL_GL_MULTISAMPLEBUFFERS, 0);

@@ -94,7 +94,7 @@ uint64_t SDL_GetTicks64(void)
   static uint64_t (*real)(void);
   if (speed == 1) {
     if (!real)
-      real = (uint64_t (*)(void))dlsym(RTLD_NEXT, "SDL_GetTicks64");
+      real = (uint64_t(*)(void))dlsym(RTLD_NEXT, "SDL_GetTicks64");
     return real();
   }
   return (monotonic_ns() - start_ns) / 1000000u * speed;
@@ -134,9 +134,8 @@ typedef void (*tex_image_2d_fn)(unsigned, int, int, int, int, int, unsigned, uns
                                 const void *);
 static tex_image_2d_fn real_tex_image_2d;
 
-static void counting_tex_image_2d(unsigned target, int level, int internal, int width,
-                                  int height, int border, unsigned format, unsigned type,
-                                  const void *pixels)
+static void counting_tex_image_2d(unsigned target, int level, int internal, int width, int height,
+                                  int border, unsigned format, unsigned type, const void *pixels)
 {
   if (watch && pixels && width > 0 && height > 0) {
     __atomic_add_fetch(&watch->textures, 1, __ATOMIC_RELAXED);

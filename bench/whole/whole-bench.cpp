@@ -33,8 +33,14 @@ namespace {
 uint32_t bench_now = 1000;
 uint8_t bench_keys[SDL_NUM_SCANCODES];
 
-uint32_t bench_clock(void) { return bench_now; }
-const uint8_t *bench_keyboard(void) { return bench_keys; }
+uint32_t bench_clock(void)
+{
+  return bench_now;
+}
+const uint8_t *bench_keyboard(void)
+{
+  return bench_keys;
+}
 
 // Stands in for every GL call of a frame. The drawing modules ignore what
 // these return on a frame (nothing per frame asks GL a question), so one
@@ -43,7 +49,8 @@ void gl_nothing(void) {}
 
 #define GL_NOTHING(name) glad_##name = reinterpret_cast<decltype(glad_##name)>(gl_nothing)
 
-void gl_off(void) {
+void gl_off(void)
+{
   GL_NOTHING(glBindBuffer);
   GL_NOTHING(glBindTexture);
   GL_NOTHING(glBlendFunc);
@@ -66,9 +73,11 @@ struct bench_app_t {
   fever_t *fever;
 };
 
-bench_app_t *start_app(void) {
+bench_app_t *start_app(void)
+{
   static bench_app_t app;
-  if (app.loop) return &app;
+  if (app.loop)
+    return &app;
   setenv("SDL_VIDEODRIVER", "offscreen", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   // The music and effects are read relative to the working directory.
@@ -97,20 +106,23 @@ bench_app_t *start_app(void) {
 
 // Held keys change every 40 frames through eight patterns (one direction,
 // diagonals, nothing), so the adult wanders, picks up and carries babies.
-void set_keys(uint64_t frame) {
+void set_keys(uint64_t frame)
+{
   static const SDL_Scancode PATTERNS[8][2] = {
-      {SDL_SCANCODE_RIGHT, SDL_SCANCODE_UNKNOWN}, {SDL_SCANCODE_UP, SDL_SCANCODE_LEFT},
-      {SDL_SCANCODE_LEFT, SDL_SCANCODE_UNKNOWN},  {SDL_SCANCODE_DOWN, SDL_SCANCODE_RIGHT},
+      {SDL_SCANCODE_RIGHT, SDL_SCANCODE_UNKNOWN},   {SDL_SCANCODE_UP, SDL_SCANCODE_LEFT},
+      {SDL_SCANCODE_LEFT, SDL_SCANCODE_UNKNOWN},    {SDL_SCANCODE_DOWN, SDL_SCANCODE_RIGHT},
       {SDL_SCANCODE_UNKNOWN, SDL_SCANCODE_UNKNOWN}, {SDL_SCANCODE_UP, SDL_SCANCODE_UNKNOWN},
-      {SDL_SCANCODE_DOWN, SDL_SCANCODE_LEFT},     {SDL_SCANCODE_RIGHT, SDL_SCANCODE_UP}};
+      {SDL_SCANCODE_DOWN, SDL_SCANCODE_LEFT},       {SDL_SCANCODE_RIGHT, SDL_SCANCODE_UP}};
   const SDL_Scancode *p = PATTERNS[(frame / 40) % 8];
   bench_keys[SDL_SCANCODE_RIGHT] = bench_keys[SDL_SCANCODE_LEFT] = 0;
   bench_keys[SDL_SCANCODE_UP] = bench_keys[SDL_SCANCODE_DOWN] = 0;
   for (int i = 0; i < 2; i++)
-    if (p[i] != SDL_SCANCODE_UNKNOWN) bench_keys[p[i]] = 1;
+    if (p[i] != SDL_SCANCODE_UNKNOWN)
+      bench_keys[p[i]] = 1;
 }
 
-void BM_game_frame(benchmark::State &state) {
+void BM_game_frame(benchmark::State &state)
+{
   bench_app_t *app = start_app();
   uint64_t frame = 0, restarts = 0;
   for (auto _ : state) {

@@ -21,34 +21,53 @@
 #include "../libarena/tests/arena-model.hpp"
 #include "qtree/qtree.hpp"
 
-inline aabb_t qm_place(const aabb_t &b, v2f_t o, v2f_t a) {  // in the contract's order of operations
+inline aabb_t qm_place(const aabb_t &b, v2f_t o, v2f_t a)
+{  // in the contract's order of operations
   const float sx = ((b.max.x - b.min.x) * 0.5f) * a.x, sy = ((b.max.y - b.min.y) * 0.5f) * a.y;
   return {{(b.min.x + o.x) + sx, (b.min.y + o.y) + sy}, {(b.max.x + o.x) + sx, (b.max.y + o.y) + sy}};
 }
-inline bool qm_overlap(const aabb_t &a, const aabb_t &b) {
+inline bool qm_overlap(const aabb_t &a, const aabb_t &b)
+{
   return a.max.x >= b.min.x && b.max.x >= a.min.x && a.max.y >= b.min.y && b.max.y >= a.min.y;
 }
 inline v2f_t qm_centre(const aabb_t &b) { return {b.min.x + (b.max.x - b.min.x) * 0.5f, b.min.y + (b.max.y - b.min.y) * 0.5f}; }
-inline aabb_t qm_quadrant(const aabb_t &b, int k) {  // 0 upper left, 1 upper right, 2 lower left, 3 lower right
+inline aabb_t qm_quadrant(const aabb_t &b, int k)
+{  // 0 upper left, 1 upper right, 2 lower left, 3 lower right
   const v2f_t c = qm_centre(b);
   const aabb_t q[4] = {{{b.min.x, c.y}, {c.x, b.max.y}}, {c, b.max}, {b.min, c}, {{c.x, b.min.y}, {b.max.x, c.y}}};
   return q[k];
 }
 // Live blocks of an arena: its used chunks' counts, less the current chunk's own reference.
-inline uint32_t arena_live(arena_t *a) {
+inline uint32_t arena_live(arena_t *a)
+{
   uint32_t n = -uint32_t(a->chunk != nullptr);
   for (arena_link_t *l = a->used_chunks.next; l != &a->used_chunks; l = l->next) n += arena_list_entry(l, chunk_t, link)->n_refs;
   return n;
 }
 
-inline const struct qtree_config_t { aabb_t root; bool null_box; uint32_t max_objects, max_depth, max_asip; } QTREE_CONFIGS[] = {
-    {{{-1, -1}, {1, 1}}, true, 4, 4, 1}, {{{-3, -1}, {5, 2}}, false, 2, 5, 2}, {{{-0.3f, 0.1f}, {0.7f, 1.9f}}, false, 1, 6, 3},
-    {{{-1, -1}, {1, 1}}, false, 0, 3, 12}, {{{-1, -1}, {1, 1}}, false, 4, 0, 1}, {{{0.5f, 0.5f}, {0.5f, 0.5f}}, false, 1, 2, 2}};
+inline const struct qtree_config_t {
+  aabb_t root;
+  bool null_box;
+  uint32_t max_objects, max_depth, max_asip;
+} QTREE_CONFIGS[] = {
+    {{{-1, -1}, {1, 1}}, true, 4, 4, 1}, {{{-3, -1}, {5, 2}}, false, 2, 5, 2}, {{{-0.3f, 0.1f}, {0.7f, 1.9f}}, false, 1, 6, 3}, {{{-1, -1}, {1, 1}}, false, 0, 3, 12}, {{{-1, -1}, {1, 1}}, false, 4, 0, 1}, {{{0.5f, 0.5f}, {0.5f, 0.5f}}, false, 1, 2, 2}};
 
 struct qtree_model_t {
-  struct obj_m { qtree_object_t *o; aabb_t box; v2f_t offset, align; void *data; };
-  struct search_m { std::vector<qtree_object_t *> order; size_t next; uint32_t count; bool stopped, point; };
-  qtree_t *q; aabb_t root; model_bytes_t *in;  // the index, its root box, the decisions
+  struct obj_m {
+    qtree_object_t *o;
+    aabb_t box;
+    v2f_t offset, align;
+    void *data;
+  };
+  struct search_m {
+    std::vector<qtree_object_t *> order;
+    size_t next;
+    uint32_t count;
+    bool stopped, point;
+  };
+  qtree_t *q;
+  aabb_t root;
+  model_bytes_t *in;                   // the index, its root box, the decisions
   std::vector<obj_m> objs{};           // in the order of their last insertion
   std::map<node_t *, size_t> ever{};   // the most objects each node's box has overlapped
   search_m searches[16]{};             // in progress, outermost first
@@ -56,33 +75,43 @@ struct qtree_model_t {
   bool armed = false, failed = false;  // armed: an add may meet a failing calloc
 
   aabb_t placed(size_t i) { return qm_place(objs[i].box, objs[i].offset, objs[i].align); }
-  size_t index(qtree_object_t *o) { size_t i = 0; while (i < objs.size() && objs[i].o != o) i++; return i; }
+  size_t index(qtree_object_t *o)
+  {
+    size_t i = 0;
+    while (i < objs.size() && objs[i].o != o) i++;
+    return i;
+  }
 
   // Coordinates on the root's sixteenth grid (its edges, centre lines, a step
   // beyond) or anywhere near it; boxes of one point or two.
-  float coord(float lo, float hi) {
+  float coord(float lo, float hi)
+  {
     const uint32_t c = in->u8();
     return lo + (hi - lo) * (c < 160 ? float(int(c % 21) - 2) / 16 : float(c - 160) / 63 - 0.25f);
   }
   v2f_t point() { return {coord(root.min.x, root.max.x), coord(root.min.y, root.max.y)}; }
-  aabb_t box() {
+  aabb_t box()
+  {
     const v2f_t a = point(), b = in->u8() & 1 ? a : point();
     return {{std::min(a.x, b.x), std::min(a.y, b.y)}, {std::max(a.x, b.x), std::max(a.y, b.y)}};
   }
   // Null (the slot keeps its value) or a pair from a table with NaN and infinity.
-  const v2f_t *vec(v2f_t *slot) {
+  const v2f_t *vec(v2f_t *slot)
+  {
     static const float v[16] = {0, 0, 0.5f, -0.5f, -1, 1, -2, 2, 0.25f, -0.25f, 0.125f, 0.75f, -1.5f, 0.3f, NAN, INFINITY};
     const uint32_t c = in->u8();
     return c < 96 ? nullptr : &(*slot = {v[c % 16], v[c / 16 % 16]});
   }
 
-  void add() {
+  void add()
+  {
     obj_m m{nullptr, box(), {}, {}, reinterpret_cast<void *>(uintptr_t(++serial))};
     const v2f_t *offset = vec(&m.offset), *align = vec(&m.align);
     if (!(m.o = qtree_object_new(q, offset, align, &m.box, m.data))) return fail();
     objs.push_back(m), walk(&q->root, root, 0);
   }
-  void move(size_t i) {
+  void move(size_t i)
+  {
     obj_m m = objs[i];
     const v2f_t *offset = vec(&m.offset), *align = vec(&m.align);
     MODEL_CHECK(qtree_object_move(q, m.o, offset, align, in->u8() & 1 ? &(m.box = box()) : nullptr) == m.o);
@@ -91,18 +120,21 @@ struct qtree_model_t {
   void free(size_t i) { qtree_object_free(q, objs[i].o), objs.erase(objs.begin() + long(i)), walk(&q->root, root, 0); }
   // The failed object is gone: its record is back and no ref in any node, inner ones too, names it.
   // The other objects are unsettled, so the run ends.
-  void fail() {
+  void fail()
+  {
     MODEL_CHECK(armed && !calloc_fail && arena_live(q->object_arena) <= objs.size());
     strangers(&q->root), failed = true, in->p = in->end;
   }
-  void strangers(node_t *n) {
+  void strangers(node_t *n)
+  {
     for (int k = 0; n->children && k < 4; k++) strangers(&n->children[k]);
     for (qtree_link_t *l = n->refs.next; l != &n->refs; l = l->next)
       MODEL_CHECK(index(qtree_list_entry(l, ref_t, node_link)->object) < objs.size());
   }
 
   // A hit moves to the end of the order, so the last leaf that meets it places it.
-  void collect(node_t *r, const aabb_t &box, const aabb_t &s, std::vector<qtree_object_t *> &order) {
+  void collect(node_t *r, const aabb_t &box, const aabb_t &s, std::vector<qtree_object_t *> &order)
+  {
     for (int k = 0; r->children && k < 4; k++) collect(&r->children[k], qm_quadrant(box, k), s, order);
     for (size_t i = 0; !r->children && qm_overlap(box, s) && i < objs.size(); i++)
       if (qm_overlap(placed(i), box) && qm_overlap(placed(i), s))
@@ -111,7 +143,8 @@ struct qtree_model_t {
   // A box search, or a point search at the low corner of the box (never NaN,
   // so containing it is overlapping it). Every object that contains the point
   // is in the one leaf searched, so the order is the insertion order.
-  void search(bool point) {
+  void search(bool point)
+  {
     v2f_t os{}, as{};
     const aabb_t b = box();
     const v2f_t *offset = point ? nullptr : vec(&os), *align = point ? nullptr : vec(&as);
@@ -124,7 +157,8 @@ struct qtree_model_t {
     depth--;
     MODEL_CHECK(count == (cb ? f.count : f.order.size()) && (!cb || f.stopped || f.next == f.order.size()));
   }
-  static uint32_t visit(void *ctx, qtree_object_t *o, const v2f_t *offset, const aabb_t *aabb, void *data) {
+  static uint32_t visit(void *ctx, qtree_object_t *o, const v2f_t *offset, const aabb_t *aabb, void *data)
+  {
     qtree_model_t &m = *static_cast<qtree_model_t *>(ctx);
     search_m &f = m.searches[m.depth - 1];
     qtree_link_t *hit = &o->hit_links[m.depth - 1];  // taken out of the list of hits before its callback
@@ -132,14 +166,19 @@ struct qtree_model_t {
                 data == o->data && m.q->asip == (f.point ? 0 : m.depth) && (f.point || (hit->next == hit && hit->prev == hit)));
     const uint32_t r = m.in->u8(), act = f.point ? 0 : r / 4 % 5;
     f.count += r & QTREE_HIT, f.stopped = !(r & QTREE_CONTINUE);
-    if (act == 1 && m.objs.size() < 40) m.add();
-    else if (act == 2) m.move(m.in->u8() % m.objs.size());
-    else if (act == 3 && m.depth == 1) m.free(m.index(o));  // an inner search's object may still wait in an outer one
-    else if (act == 4 && m.depth < m.q->max_asip) m.search(false);
+    if (act == 1 && m.objs.size() < 40)
+      m.add();
+    else if (act == 2)
+      m.move(m.in->u8() % m.objs.size());
+    else if (act == 3 && m.depth == 1)
+      m.free(m.index(o));  // an inner search's object may still wait in an outer one
+    else if (act == 4 && m.depth < m.q->max_asip)
+      m.search(false);
     return r & 3;
   }
 
-  size_t walk(node_t *r, const aabb_t &box, uint32_t level) {  // the refs below r
+  size_t walk(node_t *r, const aabb_t &box, uint32_t level)
+  {  // the refs below r
     size_t &most = ever[r], count = 0, total = 0;
     qtree_link_t *l = &r->refs;
     for (size_t i = 0; i < objs.size(); i++)
@@ -153,7 +192,8 @@ struct qtree_model_t {
     for (int k = 0; r->children && k < 4; k++) total += walk(&r->children[k], qm_quadrant(box, k), level + 1);
     return total;
   }
-  void check() {
+  void check()
+  {
     MODEL_CHECK(q->asip == 0 && arena_live(q->ref_arena) == walk(&q->root, root, 0) &&
                 arena_live(q->node_arena) == ever.size() / 4 && arena_live(q->object_arena) == objs.size());
     for (const obj_m &m : objs)
@@ -166,22 +206,28 @@ struct qtree_model_t {
 // each. In one run of eight one of qtree_new's callocs fails; in two others,
 // objects are only added until one of the next callocs fails (now and then a
 // ref while a leaf of several objects splits) or the index holds 40.
-inline void qtree_model_run(const uint8_t *data, size_t size) {
+inline void qtree_model_run(const uint8_t *data, size_t size)
+{
   model_bytes_t in{data, data + size};
   const uint32_t head = in.u8(), mode = ALLOC_GUARDED ? head / 6 % 8 : 0;
   const qtree_config_t &c = QTREE_CONFIGS[head % std::size(QTREE_CONFIGS)];
-  calloc_fail = mode == 7 ? 1 + head % 4 : mode >= 5 ? 5 + head % 8 : 0;  // qtree_new makes four callocs
+  calloc_fail = mode == 7 ? 1 + head % 4 : mode >= 5 ? 5 + head % 8
+                                                     : 0;  // qtree_new makes four callocs
   qtree_model_t m{qtree_new(c.null_box ? nullptr : &c.root, c.max_objects, c.max_depth, c.max_asip), c.root, &in};
   MODEL_CHECK(!m.q == (mode == 7) && !calloc_fail == (mode < 5 || mode == 7));
   if (!m.q) return;
   MODEL_CHECK(!memcmp(&m.q->aabb, &c.root, 16) && m.q->object_arena->chunk_size == 8192);  // up to 12 hit links
-  m.armed = calloc_fail;  // then only adds, until a calloc fails
+  m.armed = calloc_fail;                                                                   // then only adds, until a calloc fails
   for (uint32_t op; in.p < in.end; m.failed ? void() : m.check()) {
     if (m.armed && m.objs.size() == 40) m.armed = false, calloc_fail = 0;  // the failure did not come
-    if (((op = in.u8() % 16) < 5 || m.armed) && m.objs.size() < 40) m.add();
-    else if (op < 10 && !m.objs.empty()) op < 8 ? m.move(in.u8() % m.objs.size()) : m.free(in.u8() % m.objs.size());
-    else if (op < 15) m.search(op > 12);
-    else if (in.u8() < 32) qtree_reset(m.q), m.objs.clear(), m.ever.clear();
+    if (((op = in.u8() % 16) < 5 || m.armed) && m.objs.size() < 40)
+      m.add();
+    else if (op < 10 && !m.objs.empty())
+      op < 8 ? m.move(in.u8() % m.objs.size()) : m.free(in.u8() % m.objs.size());
+    else if (op < 15)
+      m.search(op > 12);
+    else if (in.u8() < 32)
+      qtree_reset(m.q), m.objs.clear(), m.ever.clear();
   }
   qtree_free(m.q);
 }

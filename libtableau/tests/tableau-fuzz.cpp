@@ -5,7 +5,8 @@
 
 #include "tableau-model.hpp"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
   if (const std::string fault = tableau_model::run(data, size); !fault.empty())
     fprintf(stderr, "tableau: the library and the model disagree at %s\n", fault.c_str()), abort();
   return 0;

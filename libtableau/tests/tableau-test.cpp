@@ -9,7 +9,8 @@
 
 #include "tableau-model.hpp"
 
-TEST(tableau_model, random_operations_call_back_return_and_find_as_the_model_says) {
+TEST(tableau_model, random_operations_call_back_return_and_find_as_the_model_says)
+{
   const size_t before = mallinfo2().uordblks;
   std::mt19937 rng(1);
   for (int run = 0; run < 300; run++) {
@@ -20,10 +21,14 @@ TEST(tableau_model, random_operations_call_back_return_and_find_as_the_model_say
   EXPECT_LT(mallinfo2().uordblks, before + (1 << 20)) << "freed nodes give their memory back";
 }
 
-TEST(tableau_assert, broken_preconditions_abort_naming_the_expression) {
+TEST(tableau_assert, broken_preconditions_abort_naming_the_expression)
+{
   static tableau_conf_t conf = {nullptr, 0, "root", 1.0f, 1, 0, 0};
   static tableau_t *const root = tableau_new(&conf, nullptr, nullptr);
-  const struct { void (*call)(); const char *expression; } rows[] = {
+  const struct {
+    void (*call)();
+    const char *expression;
+  } rows[] = {
       {[] { conf.layer = 1, tableau_new(&conf, nullptr, nullptr); }, "conf->parent \\|\\| !conf->layer"},
       {[] { conf.parent = root, conf.layer = TABLEAU_LAYERS_MAX, tableau_new(&conf, nullptr, nullptr); },
        "conf->layer < TABLEAU_LAYERS_MAX"},

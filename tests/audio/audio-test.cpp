@@ -20,7 +20,8 @@ double db(double level) { return 20.0 * std::log10(level); }
 
 // Decoded by the mixer into its own format (44.1 kHz, 16-bit stereo), as it
 // decodes the effects for the game; it takes Ogg Vorbis the same way.
-std::vector<double> decode(const char *name) {
+std::vector<double> decode(const char *name)
+{
   Mix_Chunk *chunk = Mix_LoadWAV_RW(SDL_RWFromFile(asset(name).c_str(), "rb"), 1);
   if (!chunk) return {};
   const Sint16 *s = reinterpret_cast<const Sint16 *>(chunk->abuf);
@@ -31,7 +32,8 @@ std::vector<double> decode(const char *name) {
 }
 
 // The RMS level of the loudest window of that many samples (0: of the whole).
-double rms(const std::vector<double> &pcm, size_t window = 0) {
+double rms(const std::vector<double> &pcm, size_t window = 0)
+{
   window = window ? std::min(window, pcm.size()) : pcm.size();
   double loudest = 0.0;
   for (size_t from = 0; from + window <= pcm.size(); from += window / 4 + 1) {
@@ -43,13 +45,15 @@ double rms(const std::vector<double> &pcm, size_t window = 0) {
 }
 
 // The mixer opened once as the game opens it, on SDL's dummy audio driver.
-bool mixer_open() {
+bool mixer_open()
+{
   static const bool open = setenv("SDL_AUDIODRIVER", "dummy", 1) == 0 && SDL_Init(SDL_INIT_AUDIO) == 0 &&
                            Mix_OpenAudio(44100, AUDIO_S16SYS, 2, 2048) == 0;
   return open;
 }
 
-TEST(audio_assets, both_tunes_load_as_ogg_music) {
+TEST(audio_assets, both_tunes_load_as_ogg_music)
+{
   ASSERT_TRUE(mixer_open()) << Mix_GetError();
   for (const char *name : {"quietmoth.ogg", "game.ogg"}) {
     Mix_Music *music = Mix_LoadMUS(asset(name).c_str());
@@ -59,7 +63,8 @@ TEST(audio_assets, both_tunes_load_as_ogg_music) {
   }
 }
 
-TEST(audio_assets, each_effect_peaks_a_few_db_above_the_tune_as_heard) {
+TEST(audio_assets, each_effect_peaks_a_few_db_above_the_tune_as_heard)
+{
   ASSERT_TRUE(mixer_open()) << Mix_GetError();
   const double game = db(rms(decode("game.ogg"))), heard = game + db(100.0 / 128.0);
   EXPECT_NEAR(db(rms(decode("quietmoth.ogg"))), game, 1.5) << "the two tunes differ in loudness";

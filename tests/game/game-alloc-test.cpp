@@ -25,7 +25,8 @@ void *__wrap_calloc(size_t n, size_t m) { return counting && allocations++ == fa
 
 // One frame of 20 ms through the real loop holding a key: what it allocated beyond the chunks that
 // the arenas took.
-long frame(loop_t *loop, game_t *game, SDL_Scancode key = SDL_SCANCODE_UNKNOWN) {
+long frame(loop_t *loop, game_t *game, SDL_Scancode key = SDL_SCANCODE_UNKNOWN)
+{
   auto chunks = [game](long n = 0) {
     for (const arena_t *a : {game->arena, game->qtree->node_arena, game->qtree->ref_arena, game->qtree->object_arena})
       for (const arena_link_t *head : {&a->free_chunks, &a->used_chunks})
@@ -39,7 +40,8 @@ long frame(loop_t *loop, game_t *game, SDL_Scancode key = SDL_SCANCODE_UNKNOWN) 
   return allocations - (chunks() - before);
 }
 
-TEST(game_alloc, frames_allocate_only_what_they_make_and_every_failed_allocation_of_the_builders_is_fatal) {
+TEST(game_alloc, frames_allocate_only_what_they_make_and_every_failed_allocation_of_the_builders_is_fatal)
+{
   loop_t *loop;
   game_t *game = harness_game(&loop);
   harness_frame(loop);  // the first frame of a playfield draws everything once
@@ -78,8 +80,8 @@ TEST(game_alloc, frames_allocate_only_what_they_make_and_every_failed_allocation
   }
   size_t at = 0;
   for (const char *message : {"Unable to allocate game_t", "Unable to allocate qtree_t",
-    "Unable to create tableau \"game\"", "Unable to create tableau \"babies\"", "Unable to create tableau \"viruses\"",
-    "Unable to create tableau \"score\"", "Unable to allocate arena_t", "unale to allocate tv_t",
-    "Unable to update qtree object"})
+                              "Unable to create tableau \"game\"", "Unable to create tableau \"babies\"", "Unable to create tableau \"viruses\"",
+                              "Unable to create tableau \"score\"", "Unable to allocate arena_t", "unale to allocate tv_t",
+                              "Unable to update qtree object"})
     EXPECT_NE(at = seen.find("Fatal error: " + std::string(message) + "\n", at), std::string::npos) << message << seen;
 }

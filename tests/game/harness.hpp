@@ -43,17 +43,20 @@ std::map<const Mix_Chunk *, int> harness_effect_of;
 
 template <typename F> F harness_next(F, const char *name) { return reinterpret_cast<F>(dlsym(RTLD_NEXT, name)); }
 
-extern "C" int rand(void) noexcept {
+extern "C" int rand(void) noexcept
+{
   const int value = harness_rand.empty() ? harness_next(&rand, "rand")() : harness_rand.front();
   return harness_rand.empty() ? value : (harness_rand.pop_front(), value);
 }
 
-extern "C" SDL_RWops *SDL_RWFromFile(const char *file, const char *mode) {
+extern "C" SDL_RWops *SDL_RWFromFile(const char *file, const char *mode)
+{
   harness_loads += "; " + std::string(file) + " " + mode;
   return harness_next(&SDL_RWFromFile, "SDL_RWFromFile")(file, mode);
 }
 
-extern "C" Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc) {
+extern "C" Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc)
+{
   Mix_Chunk *chunk = harness_next(&Mix_LoadWAV_RW, "Mix_LoadWAV_RW")(src, freesrc);
   harness_loads += " " + std::to_string(freesrc);
   for (int i = 0; i < SFX_CNT; i++)  // the effect named after the last '/' (npos + 1 is 0: not found)
@@ -61,14 +64,16 @@ extern "C" Mix_Chunk *Mix_LoadWAV_RW(SDL_RWops *src, int freesrc) {
   return chunk;
 }
 
-extern "C" int Mix_PlayChannelTimed(int channel, Mix_Chunk *chunk, int loops, int ticks) {
+extern "C" int Mix_PlayChannelTimed(int channel, Mix_Chunk *chunk, int loops, int ticks)
+{
   const int i = harness_effect_of.count(chunk) ? harness_effect_of[chunk] : (harness_sounds += "?", -1);
   harness_sounds += i < 0 ? "" : (harness_played[i]++, HARNESS_EFFECTS[i]);
   harness_sounds += channel == -1 && !loops && ticks == -1 ? " " : "! ";
   return harness_next(&Mix_PlayChannelTimed, "Mix_PlayChannelTimed")(channel, chunk, loops, ticks);
 }
 
-std::vector<tableau_t *> harness_children(tableau_t *node, int layer) {
+std::vector<tableau_t *> harness_children(tableau_t *node, int layer)
+{
   std::vector<tableau_t *> out;
   for (tableau_link_t *l = node->layers[layer].next; l != &node->layers[layer]; l = l->next)
     out.push_back(reinterpret_cast<tableau_t *>(reinterpret_cast<char *>(l) - offsetof(tableau_t, link)));
@@ -76,15 +81,18 @@ std::vector<tableau_t *> harness_children(tableau_t *node, int layer) {
 }
 
 // Record i of the playfield, in the order carved: the television, the adult, the viruses, the babies.
-entity_t *harness_record(game_t *game, long i) {
+entity_t *harness_record(game_t *game, long i)
+{
   return reinterpret_cast<entity_t *>((char *)game->tv + i * ((char *)game->adult - (char *)game->tv));
 }
 
-void harness_place(game_t *game, entity_t *entity, float x, float y) {
+void harness_place(game_t *game, entity_t *entity, float x, float y)
+{
   entity->x = x, entity->y = y, entity_update(game->qtree, entity);
 }
 
-game_t *harness_game(loop_t **loop_out = nullptr) {
+game_t *harness_game(loop_t **loop_out = nullptr)
+{
   static loop_t *loop;
   static char dir[] = "/tmp/orb-game-XXXXXX", arg0[] = "orb", arg1[] = "--window", arg2[] = "64x48";
   static char *argv[] = {arg0, arg1, arg2, nullptr};
@@ -110,7 +118,8 @@ game_t *harness_game(loop_t **loop_out = nullptr) {
 }
 
 // One pass of the real main loop (update, render, the queued events), with a key event queued.
-void harness_frame(loop_t *loop, uint32_t key_event = 0, SDL_Keycode key = 0) {
+void harness_frame(loop_t *loop, uint32_t key_event = 0, SDL_Keycode key = 0)
+{
   SDL_Event event[2] = {};
   event[0].key.type = key_event, event[0].key.keysym.sym = key, event[1].type = SDL_QUIT;
   // SDL_PollEvent queues a sentinel that ends one round of polling; the round that met our quit

@@ -9,7 +9,8 @@
 
 #include <cstring>
 
-TEST(gl_sprites, each_node_shows_its_picture_upright_pixel_for_pixel_from_one_cached_texture) {
+TEST(gl_sprites, each_node_shows_its_picture_upright_pixel_for_pixel_from_one_cached_texture)
+{
   tableau_t *root = (gl_loop(), new_root());
   const tableau_conf_t c = conf(root, "sprite");
   EXPECT_EQ(clear_node_new(&c)->parent, root);  // the background, cleared to black
@@ -18,9 +19,11 @@ TEST(gl_sprites, each_node_shows_its_picture_upright_pixel_for_pixel_from_one_ca
   for (int i = 0; i < 14; i++) {  // the sprites, then the digits
     auto make = [&](const float *m) { return i < 4 ? sprites[i](&c, m) : digit_node_new(&c, unsigned(i - 4), m); };
     const unsigned char *image = i < 4 ? images[i] : IMAGE_DIGITS[i - 4];
-    uint32_t w, h, bad = 0;  float m[16];
+    uint32_t w, h, bad = 0;
+    float m[16];
     memcpy(&w, image, 4), memcpy(&h, image + 4, 4), place(m, 0, 0, int(w), int(h));
-    tableau_t *node = make(m);  tex_t *tex = static_cast<tex_node_t *>(tableau_get_object(node))->tex;
+    tableau_t *node = make(m);
+    tex_t *tex = static_cast<tex_node_t *>(tableau_get_object(node))->tex;
     tableau_free(make(m));
     EXPECT_EQ(tex->refcnt, 2u) << i;  // the cache's and the node's
     // Once uploaded, the pixels' own pages are given back; the header's stays.

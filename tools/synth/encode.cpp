@@ -17,30 +17,40 @@ constexpr float VORBIS_QUALITY = 0.5f;
 constexpr int OGG_SERIAL = 0x4f524221;  // fixed, so that two runs write the same bytes
 constexpr long OGG_FEED_FRAMES = 4096;
 
-void put_u32(unsigned char *p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = (unsigned char)(v >> (8 * i));
+void put_u32(unsigned char *p, uint32_t v)
+{
+  for (int i = 0; i < 4; i++)
+    p[i] = (unsigned char)(v >> (8 * i));
 }
 
-void put_u16(unsigned char *p, uint16_t v) {
+void put_u16(unsigned char *p, uint16_t v)
+{
   p[0] = (unsigned char)v;
   p[1] = (unsigned char)(v >> 8);
 }
 
-void write_all(FILE *f, const void *data, size_t size, const char *path) {
-  if (size && fwrite(data, 1, size, f) != size) synth_fatal("Unable to write %s\n", path);
+void write_all(FILE *f, const void *data, size_t size, const char *path)
+{
+  if (size && fwrite(data, 1, size, f) != size)
+    synth_fatal("Unable to write %s\n", path);
 }
 
-FILE *open_out(const char *path) {
+FILE *open_out(const char *path)
+{
   FILE *f = fopen(path, "wb");
-  if (!f) synth_fatal("Unable to create %s\n", path);
+  if (!f)
+    synth_fatal("Unable to create %s\n", path);
   return f;
 }
 
-void close_out(FILE *f, const char *path) {
-  if (fclose(f) != 0) synth_fatal("Unable to write %s\n", path);
+void close_out(FILE *f, const char *path)
+{
+  if (fclose(f) != 0)
+    synth_fatal("Unable to write %s\n", path);
 }
 
-void write_pages(ogg_stream_state *os, FILE *f, const char *path, bool flush) {
+void write_pages(ogg_stream_state *os, FILE *f, const char *path, bool flush)
+{
   ogg_page page;
   while (flush ? ogg_stream_flush(os, &page) : ogg_stream_pageout(os, &page)) {
     write_all(f, page.header, size_t(page.header_len), path);
@@ -58,7 +68,8 @@ struct ogg_encoder_t {
   ogg_stream_state os;
 };
 
-void encoder_init(ogg_encoder_t *enc, const char *path, const char *title) {
+void encoder_init(ogg_encoder_t *enc, const char *path, const char *title)
+{
   vorbis_info_init(&enc->vi);
   if (vorbis_encode_init_vbr(&enc->vi, SYNTH_CHANNELS, SYNTH_RATE, VORBIS_QUALITY) != 0)
     synth_fatal("Unable to set up the Vorbis encoder for %s\n", path);
@@ -70,7 +81,8 @@ void encoder_init(ogg_encoder_t *enc, const char *path, const char *title) {
   ogg_stream_init(&enc->os, OGG_SERIAL);
 }
 
-void encoder_clear(ogg_encoder_t *enc) {
+void encoder_clear(ogg_encoder_t *enc)
+{
   ogg_stream_clear(&enc->os);
   vorbis_block_clear(&enc->vb);
   vorbis_dsp_clear(&enc->vd);
@@ -78,7 +90,8 @@ void encoder_clear(ogg_encoder_t *enc) {
   vorbis_info_clear(&enc->vi);
 }
 
-void write_headers(ogg_encoder_t *enc, FILE *f, const char *path) {
+void write_headers(ogg_encoder_t *enc, FILE *f, const char *path)
+{
   ogg_packet header, header_comment, header_code;
   vorbis_analysis_headerout(&enc->vd, &enc->vc, &header, &header_comment, &header_code);
   ogg_stream_packetin(&enc->os, &header);
@@ -90,7 +103,8 @@ void write_headers(ogg_encoder_t *enc, FILE *f, const char *path) {
 
 // Hands n frames from frame at on to the encoder, split into its two
 // channels; n = 0 tells it the stream is over.
-void feed_frames(ogg_encoder_t *enc, const std::vector<float> &pcm, long at, long n) {
+void feed_frames(ogg_encoder_t *enc, const std::vector<float> &pcm, long at, long n)
+{
   if (n > 0) {
     float **buffer = vorbis_analysis_buffer(&enc->vd, int(n));
     for (long i = 0; i < n; i++) {
@@ -102,7 +116,8 @@ void feed_frames(ogg_encoder_t *enc, const std::vector<float> &pcm, long at, lon
 }
 
 // Encodes what the encoder holds and writes the pages that are full.
-void write_blocks(ogg_encoder_t *enc, FILE *f, const char *path) {
+void write_blocks(ogg_encoder_t *enc, FILE *f, const char *path)
+{
   ogg_packet packet;
   while (vorbis_analysis_blockout(&enc->vd, &enc->vb) == 1) {
     vorbis_analysis(&enc->vb, nullptr);
@@ -116,7 +131,8 @@ void write_blocks(ogg_encoder_t *enc, FILE *f, const char *path) {
 
 }  // namespace
 
-void synth_write_wav(const char *path, const std::vector<float> &pcm) {
+void synth_write_wav(const char *path, const std::vector<float> &pcm)
+{
   uint32_t data_bytes = uint32_t(pcm.size() * 2);
   unsigned char header[44];
   memcpy(header, "RIFF", 4);
@@ -144,7 +160,8 @@ void synth_write_wav(const char *path, const std::vector<float> &pcm) {
   close_out(f, path);
 }
 
-void synth_write_ogg(const char *path, const std::vector<float> &pcm, const char *title) {
+void synth_write_ogg(const char *path, const std::vector<float> &pcm, const char *title)
+{
   ogg_encoder_t enc;
   encoder_init(&enc, path, title);
   FILE *f = open_out(path);
@@ -155,7 +172,8 @@ void synth_write_ogg(const char *path, const std::vector<float> &pcm, const char
     long n = frames - at < OGG_FEED_FRAMES ? frames - at : OGG_FEED_FRAMES;
     feed_frames(&enc, pcm, at, n);
     write_blocks(&enc, f, path);
-    if (n <= 0) break;
+    if (n <= 0)
+      break;
   }
   write_pages(&enc.os, f, path, true);
   close_out(f, path);

@@ -12,7 +12,8 @@
 #include <cstring>
 #include <string>
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
   if (argc != 3) {
     fprintf(stderr, "usage: %s <score> <output.ogg|output.wav>\n", argv[0]);
     return 2;
@@ -21,7 +22,8 @@ int main(int argc, char **argv) {
   size_t len = strlen(out);
   bool ogg = len > 4 && strcmp(out + len - 4, ".ogg") == 0;
   bool wav = len > 4 && strcmp(out + len - 4, ".wav") == 0;
-  if (!ogg && !wav) synth_fatal("%s: the output must end in .ogg or .wav\n", out);
+  if (!ogg && !wav)
+    synth_fatal("%s: the output must end in .ogg or .wav\n", out);
 
   synth_score_t score;
   synth_score_read(argv[1], &score);
@@ -31,7 +33,8 @@ int main(int argc, char **argv) {
   if (ogg) {
     std::string title = out;
     size_t slash = title.find_last_of('/');
-    if (slash != std::string::npos) title.erase(0, slash + 1);
+    if (slash != std::string::npos)
+      title.erase(0, slash + 1);
     title.erase(title.size() - 4);
     synth_write_ogg(out, pcm, title.c_str());
   } else {

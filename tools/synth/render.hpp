@@ -15,8 +15,9 @@
 
 #include <vector>
 
-constexpr int SYNTH_RATE = 44100;   // frames per second, what the mixer opens
+constexpr int SYNTH_RATE = 44100;  // frames per second, what the mixer opens
 constexpr int SYNTH_CHANNELS = 2;  // interleaved left, right
 
-// Renders score into pcm (interleaved stereo floats in -1..1); fatal if a note of a one-shot piece rings past its length.
+// Renders score into pcm (interleaved stereo floats in -1..1); fatal if a note of a one-shot piece
+// rings past its length.
 void synth_render(const synth_score_t *score, std::vector<float> *pcm);

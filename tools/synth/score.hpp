@@ -32,28 +32,28 @@ struct synth_osc_t {
 };
 
 struct synth_instr_t {
-  std::string name;           // what tracks call it by
+  std::string name;                // what tracks call it by
   synth_osc_t osc[SYNTH_OSC_MAX];  // the tone
-  int osc_cnt;                // oscillators in use
-  double noise;               // white noise level beside the oscillators
-  double noise_decay;         // its decay time constant in seconds; 0 = follows the envelope only
-  double attack;              // seconds from silence to full level
-  double decay;               // time constant in seconds of the fall to the sustain level
-  double sustain;             // level held while the note is on, 0 to 1
-  double release;             // seconds from note-off to silence
-  double sweep_semis;         // pitch starts this far off the note ...
-  double sweep_time;          // ... and glides to it with this time constant (seconds)
-  double vibrato_cents;       // vibrato depth
-  double vibrato_rate;        // vibrato speed in Hz
-  double vibrato_delay;       // seconds until the vibrato is at full depth
-  double lowpass;             // one-pole low-pass corner in Hz, 0 = off
-  double highpass;            // one-pole high-pass corner in Hz, 0 = off
-  double gain;                // linear level of the whole instrument
-  double pan;                 // -1 left to 1 right
-  double gate;                // fraction of a note's length it is held before release
-  double echo_beats;          // ping-pong echo delay in beats, 0 = no echo
-  double echo_feedback;       // echo repeat level, below 1
-  double echo_level;          // level of the first echo
+  int osc_cnt;                     // oscillators in use
+  double noise;                    // white noise level beside the oscillators
+  double noise_decay;    // its decay time constant in seconds; 0 = follows the envelope only
+  double attack;         // seconds from silence to full level
+  double decay;          // time constant in seconds of the fall to the sustain level
+  double sustain;        // level held while the note is on, 0 to 1
+  double release;        // seconds from note-off to silence
+  double sweep_semis;    // pitch starts this far off the note ...
+  double sweep_time;     // ... and glides to it with this time constant (seconds)
+  double vibrato_cents;  // vibrato depth
+  double vibrato_rate;   // vibrato speed in Hz
+  double vibrato_delay;  // seconds until the vibrato is at full depth
+  double lowpass;        // one-pole low-pass corner in Hz, 0 = off
+  double highpass;       // one-pole high-pass corner in Hz, 0 = off
+  double gain;           // linear level of the whole instrument
+  double pan;            // -1 left to 1 right
+  double gate;           // fraction of a note's length it is held before release
+  double echo_beats;     // ping-pong echo delay in beats, 0 = no echo
+  double echo_feedback;  // echo repeat level, below 1
+  double echo_level;     // level of the first echo
 };
 
 struct synth_note_t {
@@ -66,12 +66,12 @@ struct synth_note_t {
 };
 
 struct synth_score_t {
-  std::string path;                   // the file read, for messages
-  double tempo;                       // beats per minute
-  double length;                      // beats; the loop period of a looping piece; 0 = until the last note ends
-  int meter;                          // beats per bar, checked at "|" tokens
-  bool loop;                          // the piece repeats: tails wrap around to its start
-  double peak_db;                     // the loudest sample after normalising, dBFS
+  std::string path;  // the file read, for messages
+  double tempo;      // beats per minute
+  double length;     // beats; the loop period of a looping piece; 0 = until the last note ends
+  int meter;         // beats per bar, checked at "|" tokens
+  bool loop;         // the piece repeats: tails wrap around to its start
+  double peak_db;    // the loudest sample after normalising, dBFS
   std::vector<synth_instr_t> instrs;  // in order of definition
   std::vector<synth_note_t> notes;    // in order of writing
 };

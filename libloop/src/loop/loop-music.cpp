@@ -83,7 +83,8 @@ void loop_music_set(loop_t *loop, int flags, const char *fmt, ...)
   loop->music_flags = flags;
 
   Mix_VolumeMusic(100);
-  const int played = (flags & LOOP_MUSIC_FADE_IN) ? Mix_FadeInMusic(music, 0, 1000) : Mix_PlayMusic(music, 0);
+  const int played =
+      (flags & LOOP_MUSIC_FADE_IN) ? Mix_FadeInMusic(music, 0, 1000) : Mix_PlayMusic(music, 0);
   if (played != 0)
     loop_fatal("Fatal error: Unable to play music\n");
   // A pause made earlier must not keep the new piece silent.

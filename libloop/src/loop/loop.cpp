@@ -31,7 +31,9 @@ void open_controllers(void)
     char guid[GUID_TEXT_SIZE] = {};
     SDL_JoystickGetGUIDString(SDL_JoystickGetDeviceGUID(i), guid, sizeof(guid));
     if (!SDL_IsGameController(i)) {
-      loop_warn("Ignoring unrecognized joystick \"%s\",\nadd a \"gamecontrollerdb.txt\" to use it.\n", guid);
+      loop_warn(
+          "Ignoring unrecognized joystick \"%s\",\nadd a \"gamecontrollerdb.txt\" to use it.\n",
+          guid);
       continue;
     }
     if (!SDL_GameControllerOpen(i))

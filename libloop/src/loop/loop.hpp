@@ -71,25 +71,25 @@ struct loop_ops_t {
   void (*reserved)(void);                              // always null
   void (*enter)(loop_t *loop, void *object);
   void (*leave)(loop_t *loop, void *object);
-  void (*update)(loop_t *loop, void *object);          // every frame
-  void (*render)(loop_t *loop, void *object);          // every frame after update
+  void (*update)(loop_t *loop, void *object);                            // every frame
+  void (*render)(loop_t *loop, void *object);                            // every frame after update
   void (*dispatch)(loop_t *loop, void *object, const SDL_Event *event);  // per polled event
 };
 
 struct loop_t {
-  Mix_Music *music;                 // current music, null when none
-  char *music_file;                 // owned: name music was loaded from
-  char *next_file;                  // owned: queued name, null when none
-  uint32_t music_flags;             // flags music was started with, as passed
-  uint32_t next_flags;              // flags for the queued name, without QUEUE
-  uint32_t ticks[LOOP_TICKS_CNT];   // each timer's base tick count (ms)
-  uint32_t paused_at;               // tick count when the timers were paused
-  uint32_t paused : 1;              // the timers are paused
-  uint32_t context_changed : 1;     // set by loop_context_enter, cleared by loop_run
-  const loop_ops_t *const *ops;     // the context table, attached at the end of start-up
-  int n_ops;                        // number of contexts
-  int current;                      // index of the current context
-  void *contexts[];                 // n_ops objects, as their init returned them
+  Mix_Music *music;                // current music, null when none
+  char *music_file;                // owned: name music was loaded from
+  char *next_file;                 // owned: queued name, null when none
+  uint32_t music_flags;            // flags music was started with, as passed
+  uint32_t next_flags;             // flags for the queued name, without QUEUE
+  uint32_t ticks[LOOP_TICKS_CNT];  // each timer's base tick count (ms)
+  uint32_t paused_at;              // tick count when the timers were paused
+  uint32_t paused : 1;             // the timers are paused
+  uint32_t context_changed : 1;    // set by loop_context_enter, cleared by loop_run
+  const loop_ops_t *const *ops;    // the context table, attached at the end of start-up
+  int n_ops;                       // number of contexts
+  int current;                     // index of the current context
+  void *contexts[];                // n_ops objects, as their init returned them
 };
 
 // Bring up SDL, audio, controllers, and init every context in table order.
@@ -126,7 +126,8 @@ extern uint32_t (*loop_clock)(void);
 // piece is halted and freed (dropping the queue) and the new one starts.
 // Fatal: a load failure without OPTIONAL, a failed copy of the name, a failed
 // start. An OPTIONAL file that fails to load leaves everything as it was.
-void loop_music_set(loop_t *loop, int flags, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+void loop_music_set(loop_t *loop, int flags, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 // The music-finished hook (installed by loop_startup; SDL_mixer also calls it
 // from within Mix_HaltMusic): start the queued piece, which replaces even a
 // repeating one; else restart a REPEAT piece from the start, without fade.

@@ -5,7 +5,8 @@
 
 TEST(arena_model, follows_the_model_and_returns_all_memory) { EXPECT_EQ(model_random_runs(arena_model_run, 400, 2000), 0); }
 
-TEST(arena_new, rounds_the_chunk_size_up_to_8192_in_32_bit_arithmetic) {
+TEST(arena_new, rounds_the_chunk_size_up_to_8192_in_32_bit_arithmetic)
+{
   for (const auto &[request, size] : ARENA_SIZES) {
     arena_t *a = arena_new(request, ARENA_ZERO_FILL);
     EXPECT_EQ(a->chunk_size, size) << "requested " << request;
@@ -13,8 +14,12 @@ TEST(arena_new, rounds_the_chunk_size_up_to_8192_in_32_bit_arithmetic) {
   }
 }
 
-TEST(arena_death, misuse_stops_at_the_assertion_that_names_it) {
-  const struct { void (*call)(); const char *text; } rows[] = {
+TEST(arena_death, misuse_stops_at_the_assertion_that_names_it)
+{
+  const struct {
+    void (*call)();
+    const char *text;
+  } rows[] = {
       {[] { arena_get(arena_new(8192, 0), 8193); }, "size <= arena->chunk_size"},
       // Passes the entry check, but the chunk word does not fit as well.
       {[] { arena_get(arena_new(8192, 0), 8192); }, "arena->chunk->next_offset <= arena->chunk_size"},

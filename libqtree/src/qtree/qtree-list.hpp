@@ -22,16 +22,21 @@ struct qtree_link_t {
 };
 
 // Make a head (or a loose link) empty: linked to itself.
-inline void qtree_list_init(qtree_link_t *head) {
+inline void qtree_list_init(qtree_link_t *head)
+{
   head->next = head;
   head->prev = head;
 }
 
 // Whether the list holds no entry.
-inline bool qtree_list_empty(const qtree_link_t *head) { return head->next == head; }
+inline bool qtree_list_empty(const qtree_link_t *head)
+{
+  return head->next == head;
+}
 
 // Link 'link' between two neighbouring links.
-inline void qtree_list_insert(qtree_link_t *link, qtree_link_t *prev, qtree_link_t *next) {
+inline void qtree_list_insert(qtree_link_t *link, qtree_link_t *prev, qtree_link_t *next)
+{
   next->prev = link;
   link->next = next;
   link->prev = prev;
@@ -39,21 +44,23 @@ inline void qtree_list_insert(qtree_link_t *link, qtree_link_t *prev, qtree_link
 }
 
 // Insert at the back of the list.
-inline void qtree_list_add_tail(qtree_link_t *link, qtree_link_t *head) {
+inline void qtree_list_add_tail(qtree_link_t *link, qtree_link_t *head)
+{
   qtree_list_insert(link, head->prev, head);
 }
 
 // Take a link out of its list and leave it linked to itself.
-inline void qtree_list_del(qtree_link_t *link) {
+inline void qtree_list_del(qtree_link_t *link)
+{
   link->next->prev = link->prev;
   link->prev->next = link->next;
   qtree_list_init(link);
 }
 
 // The record that embeds 'link' as its member 'member'.
-#define qtree_list_entry(link, type, member) \
+#define qtree_list_entry(link, type, member)                                                       \
   reinterpret_cast<type *>(reinterpret_cast<char *>(link) - offsetof(type, member))
 
 // Walk the list; 'pos' may be unlinked by the body ('n' holds its successor).
-#define qtree_list_for_each_safe(pos, n, head) \
+#define qtree_list_for_each_safe(pos, n, head)                                                     \
   for (pos = (head)->next, n = pos->next; pos != (head); pos = n, n = pos->next)

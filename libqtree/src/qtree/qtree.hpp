@@ -64,8 +64,8 @@ struct aabb_t {
 };
 
 struct node_t {
-  v2f_t center;      // centre of the node's box
-  node_t *children;  // block of four quadrants, or null for a leaf
+  v2f_t center;        // centre of the node's box
+  node_t *children;    // block of four quadrants, or null for a leaf
   uint32_t n_objects;  // refs in refs
   qtree_link_t refs;   // ref_t records by node_link, oldest first
 };
@@ -80,11 +80,11 @@ struct ref_t {
 };
 
 struct qtree_object_t {
-  qtree_link_t refs;   // ref_t records by object_link
-  v2f_t offset;        // placement offset; zero unless given
-  v2f_t align;         // placement alignment in half-sizes; zero unless given
-  aabb_t aabb;         // the object's box
-  void *data;          // the caller's pointer, handed to search callbacks
+  qtree_link_t refs;         // ref_t records by object_link
+  v2f_t offset;              // placement offset; zero unless given
+  v2f_t align;               // placement alignment in half-sizes; zero unless given
+  aabb_t aabb;               // the object's box
+  void *data;                // the caller's pointer, handed to search callbacks
   qtree_link_t hit_links[];  // max_asip links, one per search nesting level;
                              // empty outside box searches
 };

@@ -35,7 +35,8 @@ static_assert(offsetof(tableau_t, ops) - (offsetof(tableau_t, alpha) + sizeof(fl
               alignof(const tableau_ops_t *));
 static_assert(offsetof(tableau_t, object) == offsetof(tableau_t, ops) + sizeof(void *));
 static_assert(sizeof(tableau_t) == offsetof(tableau_t, object) + sizeof(void *));
-static_assert(std::is_standard_layout_v<tableau_ops_t> && sizeof(tableau_ops_t) == 3 * sizeof(void *));
+static_assert(std::is_standard_layout_v<tableau_ops_t> &&
+              sizeof(tableau_ops_t) == 3 * sizeof(void *));
 
 namespace {
 
@@ -49,7 +50,8 @@ using slot_t = decltype(&tableau_ops_t::render);
 static_assert(std::is_same_v<slot_t, decltype(&tableau_ops_t::prepare)>);
 
 void _tableau_set_object(tableau_t *tableau, const char *name, const tableau_ops_t *ops,
-                         void *object) {
+                         void *object)
+{
   assert(name);
   // At most 16 bytes, without a NUL when the name fills them; the rest is
   // zeroed so that a shorter name leaves no tail of a longer one behind when
@@ -62,7 +64,8 @@ void _tableau_set_object(tableau_t *tableau, const char *name, const tableau_ops
 }
 
 // Whether no layer holds a child.
-bool childless(const tableau_t *tableau) {
+bool childless(const tableau_t *tableau)
+{
   uintptr_t linked = 0;
   for (const tableau_link_t &head : tableau->layers)
     linked |= reinterpret_cast<uintptr_t>(head.next) ^ reinterpret_cast<uintptr_t>(&head);
@@ -74,12 +77,15 @@ bool _tableau_free_all(tableau_t *tableau, int force);
 // Free the children of every layer, layer 0 first. Returns whether none is
 // left; only an unforced release can leave some (locked ones, or unlocked
 // ones that keep a locked descendant).
-bool _tableau_free_layers(tableau_t *tableau, int force) {
+bool _tableau_free_layers(tableau_t *tableau, int force)
+{
   bool empty = true;
   for (tableau_link_t &head : tableau->layers) {
     tableau_link_t *pos, *n;
-    list_for_each_safe(pos, n, &head) {
-      if (!_tableau_free_all(list_entry(pos, tableau_t, link), force)) empty = false;
+    list_for_each_safe(pos, n, &head)
+    {
+      if (!_tableau_free_all(list_entry(pos, tableau_t, link), force))
+        empty = false;
     }
   }
   return empty;
@@ -89,15 +95,20 @@ bool _tableau_free_layers(tableau_t *tableau, int force) {
 // any node under which something stayed: a kept node must never hang below
 // released memory, and a lock means "do not free this", however deep it sits.
 // Returns whether the node was released.
-bool _tableau_free_all(tableau_t *tableau, int force) {
-  if (tableau->locked && !force) return false;
-  if (!_tableau_free_layers(tableau, force)) return false;
+bool _tableau_free_all(tableau_t *tableau, int force)
+{
+  if (tableau->locked && !force)
+    return false;
+  if (!_tableau_free_layers(tableau, force))
+    return false;
   list_del_init(&tableau->link);
   // Removal is the only way a node loses children, so this is the one place
   // where the walks' branch bit can fall back to 0.
-  if (tableau->parent) tableau->parent->branch = !childless(tableau->parent);
+  if (tableau->parent)
+    tableau->parent->branch = !childless(tableau->parent);
   // The callback sees a detached, childless node; only its object is left.
-  if (tableau->ops->free) tableau->ops->free(tableau, tableau->object);
+  if (tableau->ops->free)
+    tableau->ops->free(tableau, tableau->object);
   free(tableau);
   return true;
 }
@@ -108,25 +119,30 @@ bool _tableau_free_all(tableau_t *tableau, int force) {
 // scene: the branch bit tells them apart without reading the ten layer heads
 // (three more cache lines per node) and without another call frame. Plain
 // recursion otherwise, as deep as the tree; nothing is allocated.
-template <slot_t slot>
-void walk_children(tableau_t *tableau, void *arg, float alpha) {
+template <slot_t slot> void walk_children(tableau_t *tableau, void *arg, float alpha)
+{
   for (tableau_link_t &head : tableau->layers) {
     tableau_link_t *pos;
-    list_for_each(pos, &head) {
+    list_for_each(pos, &head)
+    {
       tableau_t *child = list_entry(pos, tableau_t, link);
-      if (!child->active) continue;
+      if (!child->active)
+        continue;
       const float child_alpha = alpha * child->alpha;
-      if (auto fn = child->ops->*slot) fn(child, child->object, arg, child_alpha);
-      if (child->branch) walk_children<slot>(child, arg, child_alpha);
+      if (auto fn = child->ops->*slot)
+        fn(child, child->object, arg, child_alpha);
+      if (child->branch)
+        walk_children<slot>(child, arg, child_alpha);
     }
   }
 }
 
 // One walk from a root, whose own opacity starts the product.
-template <slot_t slot>
-void walk(tableau_t *root, void *arg) {
+template <slot_t slot> void walk(tableau_t *root, void *arg)
+{
   const float alpha = 1.0f * root->alpha;
-  if (auto fn = root->ops->*slot) fn(root, root->object, arg, alpha);
+  if (auto fn = root->ops->*slot)
+    fn(root, root->object, arg, alpha);
   walk_children<slot>(root, arg, alpha);
 }
 
@@ -135,14 +151,17 @@ void walk(tableau_t *root, void *arg) {
 // ---------------------------------------------------------------------------
 // Public operations
 
-tableau_t *tableau_new(const tableau_conf_t *conf, const tableau_ops_t *ops, void *object) {
+tableau_t *tableau_new(const tableau_conf_t *conf, const tableau_ops_t *ops, void *object)
+{
   assert(conf);
   assert(conf->parent || !conf->layer);
   assert(conf->layer < TABLEAU_LAYERS_MAX);
   auto *tableau = static_cast<tableau_t *>(calloc(1, sizeof(tableau_t)));
-  if (!tableau) return nullptr;
+  if (!tableau)
+    return nullptr;
   list_init(&tableau->link);
-  for (tableau_link_t &head : tableau->layers) list_init(&head);
+  for (tableau_link_t &head : tableau->layers)
+    list_init(&head);
   _tableau_set_object(tableau, conf->name, ops, object);
   if (conf->parent) {
     tableau->parent = conf->parent;
@@ -156,99 +175,123 @@ tableau_t *tableau_new(const tableau_conf_t *conf, const tableau_ops_t *ops, voi
   return tableau;
 }
 
-void tableau_replace(tableau_t *tableau, const char *name, const tableau_ops_t *ops, void *object) {
+void tableau_replace(tableau_t *tableau, const char *name, const tableau_ops_t *ops, void *object)
+{
   assert(tableau);
   // Checked before the old object is released, so a bad call changes nothing.
   assert(name);
-  if (tableau->ops->free) tableau->ops->free(tableau, tableau->object);
+  if (tableau->ops->free)
+    tableau->ops->free(tableau, tableau->object);
   _tableau_set_object(tableau, name, ops, object);
 }
 
-int tableau_free(tableau_t *tableau) {
-  if (tableau) _tableau_free_all(tableau, 1);
+int tableau_free(tableau_t *tableau)
+{
+  if (tableau)
+    _tableau_free_all(tableau, 1);
   return 0;
 }
 
-void tableau_free_children(tableau_t *tableau) {
+void tableau_free_children(tableau_t *tableau)
+{
   assert(tableau);
   _tableau_free_layers(tableau, 0);
 }
 
-void tableau_set_object(tableau_t *tableau, void *object) {
+void tableau_set_object(tableau_t *tableau, void *object)
+{
   assert(tableau);
   tableau->object = object;
 }
 
-void *tableau_get_object(tableau_t *tableau) {
+void *tableau_get_object(tableau_t *tableau)
+{
   assert(tableau);
   return tableau->object;
 }
 
-void tableau_set_alpha(tableau_t *tableau, float alpha) {
+void tableau_set_alpha(tableau_t *tableau, float alpha)
+{
   assert(tableau);
   tableau->alpha = alpha;
 }
 
-float tableau_get_alpha(tableau_t *tableau) {
+float tableau_get_alpha(tableau_t *tableau)
+{
   assert(tableau);
   return tableau->alpha;
 }
 
-void tableau_set_active(tableau_t *tableau, int active) {
+void tableau_set_active(tableau_t *tableau, int active)
+{
   assert(tableau);
   tableau->active = active & 1;
 }
 
-int tableau_get_active(tableau_t *tableau) {
+int tableau_get_active(tableau_t *tableau)
+{
   assert(tableau);
   return tableau->active;
 }
 
-void tableau_set_locked(tableau_t *tableau, int locked) {
+void tableau_set_locked(tableau_t *tableau, int locked)
+{
   assert(tableau);
   tableau->locked = locked & 1;
 }
 
-int tableau_get_locked(tableau_t *tableau) {
+int tableau_get_locked(tableau_t *tableau)
+{
   assert(tableau);
   return tableau->locked;
 }
 
-void tableau_set_layer(tableau_t *tableau, int layer) {
+void tableau_set_layer(tableau_t *tableau, int layer)
+{
   assert(tableau);
   assert(tableau->parent);
   list_del_init(&tableau->link);
   list_add_tail(&tableau->link, &tableau->parent->layers[layer]);
 }
 
-int tableau_render(tableau_t *tableau, void *arg) {
+int tableau_render(tableau_t *tableau, void *arg)
+{
   assert(tableau);
   assert(!tableau->parent);
-  if (tableau->active) walk<&tableau_ops_t::prepare>(tableau, arg);
+  if (tableau->active)
+    walk<&tableau_ops_t::prepare>(tableau, arg);
   // A prepare callback may have asked for a redraw or hidden the root, so
   // the flags are read only now.
-  if (!tableau->dirty) return 0;
-  if (tableau->active) walk<&tableau_ops_t::render>(tableau, arg);
+  if (!tableau->dirty)
+    return 0;
+  if (tableau->active)
+    walk<&tableau_ops_t::render>(tableau, arg);
   tableau->dirty = 0;
   return 1;
 }
 
-void tableau_dirty(tableau_t *tableau) {
+void tableau_dirty(tableau_t *tableau)
+{
   assert(tableau);
-  while (tableau->parent) tableau = tableau->parent;
+  while (tableau->parent)
+    tableau = tableau->parent;
   tableau->dirty = 1;
 }
 
-tableau_t *tableau_lookup_name(tableau_t *tableau, const char *name) {
+tableau_t *tableau_lookup_name(tableau_t *tableau, const char *name)
+{
   assert(tableau);
   assert(name);
   // strncmp stops at a difference, a NUL or 16 characters, which is what
   // lets a name stored without its NUL match a longer query.
-  if (!strncmp(tableau->name, name, sizeof tableau->name)) return tableau;
+  if (!strncmp(tableau->name, name, sizeof tableau->name))
+    return tableau;
   for (tableau_link_t &head : tableau->layers) {
     tableau_link_t *pos;
-    list_for_each(pos, &head) {
-      if (tableau_t *found = tableau_lookup_name(list_entry(pos, tableau_t, link), name)) return found;
+    list_for_each(pos, &head)
+    {
+      if (tableau_t *found = tableau_lookup_name(list_entry(pos, tableau_t, link), name))
+        return found;
     }
   }
   return nullptr;

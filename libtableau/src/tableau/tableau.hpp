@@ -48,13 +48,13 @@ struct tableau_ops_t {
 
 // Creation record, read only by tableau_new.
 struct tableau_conf_t {
-  tableau_t *parent;   // null for a new root
-  int layer;           // 0 .. TABLEAU_LAYERS_MAX - 1; 0 for a root
-  const char *name;    // required; at most 16 bytes are kept
-  float alpha;         // the node's own opacity factor
-  unsigned active : 1; // takes part in rendering, with its subtree
-  unsigned locked : 1; // survives tableau_free_children of its parent
-  unsigned dirty : 1;  // meaningful on a root only
+  tableau_t *parent;    // null for a new root
+  int layer;            // 0 .. TABLEAU_LAYERS_MAX - 1; 0 for a root
+  const char *name;     // required; at most 16 bytes are kept
+  float alpha;          // the node's own opacity factor
+  unsigned active : 1;  // takes part in rendering, with its subtree
+  unsigned locked : 1;  // survives tableau_free_children of its parent
+  unsigned dirty : 1;   // meaningful on a root only
 };
 
 struct tableau_t {
@@ -66,9 +66,9 @@ struct tableau_t {
   uint8_t active : 1;
   uint8_t locked : 1;
   uint8_t dirty : 1;
-  uint8_t branch : 1;                         // has a child; kept by the library for the walks
-  const tableau_ops_t *ops;                   // never null
-  void *object;                               // handed to every callback
+  uint8_t branch : 1;        // has a child; kept by the library for the walks
+  const tableau_ops_t *ops;  // never null
+  void *object;              // handed to every callback
 };
 
 // Create a node (a root when conf->parent is null); null when out of memory.

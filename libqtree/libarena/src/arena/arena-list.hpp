@@ -22,16 +22,21 @@ struct arena_link_t {
 };
 
 // Make a head (or a loose link) empty: linked to itself.
-inline void arena_list_init(arena_link_t *head) {
+inline void arena_list_init(arena_link_t *head)
+{
   head->next = head;
   head->prev = head;
 }
 
 // Whether the list holds no entry.
-inline bool arena_list_empty(const arena_link_t *head) { return head->next == head; }
+inline bool arena_list_empty(const arena_link_t *head)
+{
+  return head->next == head;
+}
 
 // Link 'link' between two neighbouring links.
-inline void arena_list_insert(arena_link_t *link, arena_link_t *prev, arena_link_t *next) {
+inline void arena_list_insert(arena_link_t *link, arena_link_t *prev, arena_link_t *next)
+{
   next->prev = link;
   link->next = next;
   link->prev = prev;
@@ -39,19 +44,22 @@ inline void arena_list_insert(arena_link_t *link, arena_link_t *prev, arena_link
 }
 
 // Insert at the front of the list.
-inline void arena_list_add(arena_link_t *link, arena_link_t *head) {
+inline void arena_list_add(arena_link_t *link, arena_link_t *head)
+{
   arena_list_insert(link, head, head->next);
 }
 
 // Take a link out of its list and leave it linked to itself.
-inline void arena_list_del(arena_link_t *link) {
+inline void arena_list_del(arena_link_t *link)
+{
   link->next->prev = link->prev;
   link->prev->next = link->next;
   arena_list_init(link);
 }
 
 // Move every entry of 'from', in order, to the front of 'to'; 'from' ends empty.
-inline void arena_list_splice(arena_link_t *from, arena_link_t *to) {
+inline void arena_list_splice(arena_link_t *from, arena_link_t *to)
+{
   if (arena_list_empty(from))
     return;
   arena_link_t *first = from->next;
@@ -65,9 +73,9 @@ inline void arena_list_splice(arena_link_t *from, arena_link_t *to) {
 }
 
 // The record that embeds 'link' as its member 'member'.
-#define arena_list_entry(link, type, member) \
+#define arena_list_entry(link, type, member)                                                       \
   reinterpret_cast<type *>(reinterpret_cast<char *>(link) - offsetof(type, member))
 
 // Walk the list; 'pos' may be unlinked by the body ('n' holds its successor).
-#define arena_list_for_each_safe(pos, n, head) \
+#define arena_list_for_each_safe(pos, n, head)                                                     \
   for (pos = (head)->next, n = pos->next; pos != (head); pos = n, n = pos->next)

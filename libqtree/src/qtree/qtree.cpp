@@ -153,10 +153,11 @@ inline aabb_t quadrant_aabb(const aabb_t &box, const v2f_t &c, int i) {
 //
 // Failure protocol: a call that returns null has already removed the object
 // it was inserting, exactly once; callers above it only pass the null on.
-// The depth travels by pointer into add_object and split_node, like the
-// other arguments that must be given; the recursion itself passes values.
+// The object's box is placed once per insertion and handed down; the depth
+// travels by pointer into add_object and split_node, like the other
+// arguments that must be given; the recursion itself passes values.
 
-qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const aabb_t &node_aabb,
+qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, aabb_t node_aabb,
                            qtree_object_t *object, const aabb_t &placed, ref_t **spare);
 
 qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
@@ -196,7 +197,7 @@ qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
   return object;
 }
 
-qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const aabb_t &node_aabb,
+qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, aabb_t node_aabb,
                            qtree_object_t *object, const aabb_t &placed, ref_t **spare) {
   if (node->children) {
     const sides_t s = sides(node->center, placed);
@@ -234,13 +235,13 @@ qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const a
 
 // Insert into the subtree of node, whose box overlaps the object's placed box.
 qtree_object_t *add_object(qtree_t *qtree, const uint32_t *depth, node_t *node,
-                           const aabb_t *node_aabb, qtree_object_t *object, ref_t **spare) {
+                           const aabb_t *node_aabb, qtree_object_t *object, const aabb_t &placed) {
   assert(qtree);
   assert(depth);
   assert(node);
   assert(node_aabb);
   assert(object);
-  return add_placed(qtree, *depth, node, *node_aabb, object, place_object(object), spare);
+  return add_placed(qtree, *depth, node, *node_aabb, object, placed, nullptr);
 }
 
 // Steps shared by creation and moving: index the object if it reaches the root box.
@@ -249,7 +250,7 @@ qtree_object_t *insert_object(qtree_t *qtree, qtree_object_t *object) {
   if (!aabb_overlap(&placed, &qtree->aabb))
     return object;
   const uint32_t depth = 0;
-  return add_object(qtree, &depth, &qtree->root, &qtree->aabb, object, nullptr);
+  return add_object(qtree, &depth, &qtree->root, &qtree->aabb, object, placed);
 }
 
 // ---------------------------------------------------------------------------
@@ -261,36 +262,126 @@ inline qtree_object_t *hit_object(qtree_link_t *link, uint32_t level) {
                                             offsetof(qtree_object_t, hit_links));
 }
 
-// Depth first, quadrants 0 to 3; node boxes are not needed, only centres.
-void collect_hits(node_t *node, const aabb_t &placed, uint32_t level, qtree_link_t *hits) {
-  if (node->children) {
-    const sides_t s = sides(node->center, placed);
-    for (int i = 0; i < 4; i++)
-      if (in_quadrant(s, i))
-        collect_hits(&node->children[i], placed, level, hits);
+// A box search walks the tree depth first. Walking a leaf's refs is a chain
+// of dependent loads, each waiting for the ref before it. A leaf of a few
+// refs is walked at once; larger leaves are queued, up to WAYS of them, and
+// then walked side by side, so that their chains wait on memory together
+// rather than one after the other. Each queued leaf holds back the objects
+// it finds until the leaves before it are done, so the list of hits grows
+// exactly as it would one leaf after the other.
+constexpr uint32_t FEW = 8;    // refs of a leaf walked at once
+constexpr uint32_t WAYS = 4;   // larger leaves walked side by side
+constexpr uint32_t HELD = 64;  // objects a queued leaf may hold back before it pauses
+
+struct collect_t {
+  aabb_t placed;          // the placed search box
+  qtree_link_t *hits;     // the list of hits
+  uint32_t level;         // which hit link the search uses
+  uint32_t n_queued;      // leaves queued, in walk order
+  node_t *queued[WAYS];
+};
+
+// Move an object's hit link to the tail of the list of hits: one entry per
+// object, at the place where the walk met it last.
+inline void append_hit(qtree_object_t *o, qtree_link_t *hits, uint32_t level) {
+  qtree_link_t *link = &o->hit_links[level];
+  if (hits->prev == link)
+    return;  // already last
+  // Out of the list of hits, or out of itself when not met before.
+  link->next->prev = link->prev;
+  link->prev->next = link->next;
+  qtree_list_add_tail(link, hits);
+}
+
+// One queued leaf being walked.
+struct way_t {
+  qtree_link_t *pos;           // the next ref to test; head once the leaf is done
+  qtree_link_t *head;          // the leaf's refs
+  uint32_t n_held;             // objects found and not appended yet
+  qtree_object_t *held[HELD];
+};
+
+// Walk the queued leaves to their ends, in rounds: every leaf that is not
+// done and has room tests its next ref. The overlap test sets no branch, it
+// only moves a count, so no round waits on an object's box. The first leaf
+// not done appends what it holds whenever it is full; a later one waits for
+// its turn, which comes when every leaf before it is done.
+void walk_queued(collect_t *c) {
+  const aabb_t s = c->placed;
+  way_t ways[WAYS];
+  for (uint32_t k = 0; k < c->n_queued; k++) {
+    ways[k].pos = c->queued[k]->refs.next;
+    ways[k].head = &c->queued[k]->refs;
+    ways[k].n_held = 0;
+  }
+  uint32_t first = 0;
+  while (first < c->n_queued) {
+    for (uint32_t k = first; k < c->n_queued; k++) {
+      way_t *w = &ways[k];
+      if (w->pos == w->head || w->n_held == HELD)
+        continue;
+      qtree_object_t *o = qtree_list_entry(w->pos, ref_t, node_link)->object;
+      const aabb_t p = place_object(o);
+      const uint32_t n = w->n_held;
+      w->held[n] = o;
+      w->n_held = n + ((p.max.x >= s.min.x) & (s.max.x >= p.min.x) & (p.max.y >= s.min.y) &
+                       (s.max.y >= p.min.y));
+      w->pos = w->pos->next;
+    }
+    way_t *w = &ways[first];
+    if (w->pos == w->head || w->n_held == HELD) {
+      for (uint32_t k = 0; k < w->n_held; k++)
+        append_hit(w->held[k], c->hits, c->level);
+      w->n_held = 0;
+    }
+    if (w->pos == w->head)
+      first++;
+  }
+  c->n_queued = 0;
+}
+
+void collect_leaf(node_t *leaf, collect_t *c) {
+  if (leaf->n_objects > FEW) {
+    c->queued[c->n_queued++] = leaf;
+    if (c->n_queued == WAYS)
+      walk_queued(c);
     return;
   }
-  // Moving the link to the tail each time keeps one entry per object, at the
-  // place where the walk met it last.
-  for (qtree_link_t *pos = node->refs.next; pos != &node->refs; pos = pos->next) {
+  if (c->n_queued)
+    walk_queued(c);  // the leaves queued before this one come first
+  for (qtree_link_t *pos = leaf->refs.next; pos != &leaf->refs; pos = pos->next) {
     qtree_object_t *o = qtree_list_entry(pos, ref_t, node_link)->object;
-    const aabb_t object_placed = place_object(o);
-    if (aabb_overlap(&object_placed, &placed)) {
-      qtree_link_t *link = &o->hit_links[level];
-      qtree_list_del(link);
-      qtree_list_add_tail(link, hits);
-    }
+    const aabb_t p = place_object(o);
+    if (aabb_overlap(&p, &c->placed))
+      append_hit(o, c->hits, c->level);
   }
 }
 
-void search_node_by_aabb(qtree_t *qtree, node_t *node, const aabb_t *node_aabb,
-                         const v2f_t *offset, const v2f_t *align, const aabb_t *search_aabb,
+// Depth first, quadrants 0 to 3; node boxes are not needed, only centres.
+void collect_hits(node_t *node, collect_t *c) {
+  if (node->children) {
+    const sides_t s = sides(node->center, c->placed);
+    for (int i = 0; i < 4; i++)
+      if (in_quadrant(s, i))
+        collect_hits(&node->children[i], c);
+    return;
+  }
+  collect_leaf(node, c);
+}
+
+void search_node_by_aabb(node_t *node, const aabb_t *search_aabb, uint32_t level,
                          qtree_link_t *hits) {
   assert(node);
-  assert(node_aabb);
   assert(search_aabb);
   assert(hits);
-  collect_hits(node, place_aabb(search_aabb, offset, align), qtree->asip - 1, hits);
+  collect_t c;
+  c.placed = *search_aabb;
+  c.hits = hits;
+  c.level = level;
+  c.n_queued = 0;
+  collect_hits(node, &c);
+  if (c.n_queued)
+    walk_queued(&c);
 }
 
 // Apply a callback result to the count; false when the search stops.
@@ -417,23 +508,28 @@ uint32_t qtree_search_by_aabb(qtree_t *qtree, const v2f_t *offset, const v2f_t *
   qtree_list_init(&hits);
   const aabb_t placed = place_aabb(search_aabb, offset, align);
   if (aabb_overlap(&placed, &qtree->aabb))
-    search_node_by_aabb(qtree, &qtree->root, &qtree->aabb, offset, align, search_aabb, &hits);
+    search_node_by_aabb(&qtree->root, &placed, level, &hits);
 
   uint32_t count = 0;
   qtree_link_t *pos, *n;
-  qtree_list_for_each_safe(pos, n, &hits) {
-    qtree_list_del(pos);
-    if (!cb) {
+  if (!cb) {
+    // No callback runs, so nothing can watch the list shrink: each link is
+    // only left empty; the head lives in this frame and ends with it.
+    qtree_list_for_each_safe(pos, n, &hits) {
+      qtree_list_init(pos);
       count++;
-      continue;
     }
-    qtree_object_t *o = hit_object(pos, level);
-    if (!take_result(cb(ctx, o, &o->offset, &o->aabb, o->data), &count))
-      break;
+  } else {
+    qtree_list_for_each_safe(pos, n, &hits) {
+      qtree_list_del(pos);
+      qtree_object_t *o = hit_object(pos, level);
+      if (!take_result(cb(ctx, o, &o->offset, &o->aabb, o->data), &count))
+        break;
+    }
+    // After a stop, the links still waiting must be emptied for the next search.
+    qtree_list_for_each_safe(pos, n, &hits)
+      qtree_list_del(pos);
   }
-  // After a stop, the links still waiting must be emptied for the next search.
-  qtree_list_for_each_safe(pos, n, &hits)
-    qtree_list_del(pos);
   qtree->asip = level;
   return count;
 }

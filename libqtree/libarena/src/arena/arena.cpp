@@ -1,39 +1,24 @@
-// arena: chunked bump allocator. See arena.hpp for the contract.
+// arena: chunked bump allocator. See arena.hpp for the contract and for
+// arena_get and arena_put, which live there so that they can be inlined.
 #include "arena/arena.hpp"
 
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
 // The word in front of each block holds the chunk's address.
 static_assert(sizeof(chunk_t *) == 8);
 
-void chunk_ref(chunk_t *chunk) {
-  assert(chunk->arena);
-  chunk->n_refs++;
-  assert(chunk->n_refs != 0);
+namespace arena_internal {
+
+void recycle(chunk_t *chunk) {
+  arena_t *arena = chunk->arena;
+  arena_list_del(&chunk->link);
+  arena_list_add(&chunk->link, &arena->free_chunks);
+  if (arena->flags & ARENA_ZERO_FILL)
+    memset(arena_chunk_data(chunk), 0, arena->chunk_size);
 }
 
-// The last reference does not lower the counter: it recycles the chunk, and
-// the counter is set afresh when the chunk is taken again.
-void chunk_unref(chunk_t *chunk) {
-  assert(chunk);
-  assert(chunk->arena);
-  assert(chunk->n_refs > 0);
-  if (chunk->n_refs == 1) {
-    arena_t *arena = chunk->arena;
-    arena_list_del(&chunk->link);
-    arena_list_add(&chunk->link, &arena->free_chunks);
-    if (arena->flags & ARENA_ZERO_FILL)
-      memset(arena_chunk_data(chunk), 0, arena->chunk_size);
-    return;
-  }
-  chunk->n_refs--;
-}
-
-// Make a fresh or recycled chunk current; false when out of memory.
 bool next_chunk(arena_t *arena) {
   chunk_t *chunk;
   if (!arena_list_empty(&arena->free_chunks)) {
@@ -56,7 +41,7 @@ bool next_chunk(arena_t *arena) {
   return true;
 }
 
-}  // namespace
+}  // namespace arena_internal
 
 arena_t *arena_new(uint32_t chunk_size, uint32_t flags) {
   arena_t *arena = static_cast<arena_t *>(calloc(1, sizeof(arena_t)));
@@ -67,35 +52,6 @@ arena_t *arena_new(uint32_t chunk_size, uint32_t flags) {
   arena_list_init(&arena->free_chunks);
   arena_list_init(&arena->used_chunks);
   return arena;
-}
-
-void *arena_get(arena_t *arena, uint32_t size) {
-  assert(arena);
-  assert(size <= arena->chunk_size);
-  uint32_t need = (size + 15) & ~7u;
-  chunk_t *chunk = arena->chunk;
-  if (!chunk || chunk->next_offset + need > arena->chunk_size) {
-    // A chunk whose blocks are all back is recycled right here by dropping
-    // our own reference, so the free list hands the same chunk back, empty.
-    if (chunk)
-      chunk_unref(chunk);
-    if (!next_chunk(arena))
-      return nullptr;
-    chunk = arena->chunk;
-  }
-  chunk_ref(chunk);
-  uint8_t *block = arena_chunk_data(chunk) + chunk->next_offset;
-  memcpy(block, &chunk, sizeof chunk);
-  chunk->next_offset += need;
-  assert(arena->chunk->next_offset <= arena->chunk_size);
-  return block + 8;
-}
-
-void arena_put(void *ptr) {
-  assert(ptr);
-  chunk_t *chunk;
-  memcpy(&chunk, static_cast<uint8_t *>(ptr) - 8, sizeof chunk);
-  chunk_unref(chunk);
 }
 
 void arena_reset(arena_t *arena) {

@@ -199,8 +199,17 @@ qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
 
 qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, aabb_t node_aabb,
                            qtree_object_t *object, const aabb_t &placed, ref_t **spare) {
-  if (node->children) {
+  while (node->children) {
     const sides_t s = sides(node->center, placed);
+    // Down at once while the box meets one quadrant only, which is most
+    // nodes for boxes smaller than the leaves; otherwise into each it meets.
+    if (s.west != s.east && s.north != s.south) {
+      const int i = (s.east ? 1 : 0) + (s.south ? 2 : 0);
+      node_aabb = quadrant_aabb(node_aabb, node->center, i);
+      node = &node->children[i];
+      depth++;
+      continue;
+    }
     for (int i = 0; i < 4; i++) {
       if (in_quadrant(s, i) &&
           !add_placed(qtree, depth + 1, &node->children[i],
@@ -359,8 +368,12 @@ void collect_leaf(node_t *leaf, collect_t *c) {
 
 // Depth first, quadrants 0 to 3; node boxes are not needed, only centres.
 void collect_hits(node_t *node, collect_t *c) {
-  if (node->children) {
+  while (node->children) {
     const sides_t s = sides(node->center, c->placed);
+    if (s.west != s.east && s.north != s.south) {
+      node = &node->children[(s.east ? 1 : 0) + (s.south ? 2 : 0)];
+      continue;
+    }
     for (int i = 0; i < 4; i++)
       if (in_quadrant(s, i))
         collect_hits(&node->children[i], c);

@@ -19,8 +19,12 @@ void recycle(chunk_t *chunk) {
     memset(arena_chunk_data(chunk), 0, arena->chunk_size);
 }
 
-bool next_chunk(arena_t *arena) {
-  chunk_t *chunk;
+chunk_t *next_chunk(arena_t *arena) {
+  // A chunk whose blocks are all back is recycled right here by dropping our
+  // own reference, so the free list hands the same chunk back, empty.
+  chunk_t *chunk = arena->chunk;
+  if (chunk)
+    chunk_unref(chunk);
   if (!arena_list_empty(&arena->free_chunks)) {
     chunk = arena_list_entry(arena->free_chunks.next, chunk_t, link);
     arena_list_del(&chunk->link);
@@ -29,7 +33,7 @@ bool next_chunk(arena_t *arena) {
     void *mem = (arena->flags & ARENA_ZERO_FILL) ? calloc(1, bytes) : malloc(bytes);
     if (!mem) {
       arena->chunk = nullptr;
-      return false;
+      return nullptr;
     }
     chunk = static_cast<chunk_t *>(mem);
   }
@@ -38,7 +42,7 @@ bool next_chunk(arena_t *arena) {
   chunk->arena = arena;
   arena_list_add(&chunk->link, &arena->used_chunks);
   arena->chunk = chunk;
-  return true;
+  return chunk;
 }
 
 }  // namespace arena_internal

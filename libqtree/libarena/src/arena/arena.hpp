@@ -86,8 +86,9 @@ inline uint8_t *arena_chunk_data(chunk_t *chunk) { return reinterpret_cast<uint8
 
 namespace arena_internal {
 
-// Make a fresh or recycled chunk current; false when out of memory.
-bool next_chunk(arena_t *arena);
+// The current chunk is missing or too full: drop it, make a fresh or
+// recycled chunk current and return it; null when out of memory.
+chunk_t *next_chunk(arena_t *arena);
 // Move a chunk whose last reference goes to the free chunks, cleared when zero-filling.
 void recycle(chunk_t *chunk);
 
@@ -117,20 +118,19 @@ inline void *arena_get(arena_t *arena, uint32_t size) {
   const uint32_t need = (size + 15) & ~7u;
   chunk_t *chunk = arena->chunk;
   if (!chunk || chunk->next_offset + need > arena->chunk_size) {
-    // A chunk whose blocks are all back is recycled right here by dropping
-    // our own reference, so the free list hands the same chunk back, empty.
-    if (chunk)
-      arena_internal::chunk_unref(chunk);
-    if (!arena_internal::next_chunk(arena))
+    chunk = arena_internal::next_chunk(arena);
+    if (!chunk)
       return nullptr;
-    chunk = arena->chunk;
   }
-  arena_internal::chunk_ref(chunk);
-  uint8_t *block = arena_chunk_data(chunk) + chunk->next_offset;
-  chunk->next_offset += need;
+  // The block is carved before the chunk is counted and the chunk word goes
+  // in last, which nothing can tell apart from the other order, so that the
+  // offset is read once: the counter's store and a store through bytes could
+  // alias it, and would make the compiler read it again.
+  const uint32_t offset = chunk->next_offset;
+  chunk->next_offset = offset + need;
   assert(arena->chunk->next_offset <= arena->chunk_size);
-  // The chunk word goes in last: a store through bytes could alias any
-  // field, and would make the check above read the arena again.
+  arena_internal::chunk_ref(chunk);
+  uint8_t *block = arena_chunk_data(chunk) + offset;
   memcpy(block, &chunk, sizeof chunk);
   return block + 8;
 }

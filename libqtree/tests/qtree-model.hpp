@@ -41,22 +41,19 @@ inline uint32_t arena_live(arena_t *a) {
   return n;
 }
 
-struct qtree_config_t { aabb_t root; bool null_box; uint32_t max_objects, max_depth, max_asip; };
-inline const qtree_config_t QTREE_CONFIGS[] = {
+inline const struct qtree_config_t { aabb_t root; bool null_box; uint32_t max_objects, max_depth, max_asip; } QTREE_CONFIGS[] = {
     {{{-1, -1}, {1, 1}}, true, 4, 4, 1}, {{{-3, -1}, {5, 2}}, false, 2, 5, 2}, {{{-0.3f, 0.1f}, {0.7f, 1.9f}}, false, 1, 6, 3},
     {{{-1, -1}, {1, 1}}, false, 0, 3, 12}, {{{-1, -1}, {1, 1}}, false, 4, 0, 1}, {{{0.5f, 0.5f}, {0.5f, 0.5f}}, false, 1, 2, 2}};
 
 struct qtree_model_t {
   struct obj_m { qtree_object_t *o; aabb_t box; v2f_t offset, align; void *data; };
   struct search_m { std::vector<qtree_object_t *> order; size_t next; uint32_t count; bool stopped, point; };
-  qtree_t *q;
-  aabb_t root;
-  model_bytes_t *in;
+  qtree_t *q; aabb_t root; model_bytes_t *in;  // the index, its root box, the decisions
   std::vector<obj_m> objs{};           // in the order of their last insertion
   std::map<node_t *, size_t> ever{};   // the most objects each node's box has overlapped
   search_m searches[16]{};             // in progress, outermost first
   uint32_t depth = 0, serial = 0;      // searches in progress; the last data pointer handed out
-  bool armed = false, failed = false;  // armed: this add's next calloc fails
+  bool armed = false, failed = false;  // armed: an add may meet a failing calloc
 
   aabb_t placed(size_t i) { return qm_place(objs[i].box, objs[i].offset, objs[i].align); }
   size_t index(qtree_object_t *o) { size_t i = 0; while (i < objs.size() && objs[i].o != o) i++; return i; }
@@ -65,7 +62,7 @@ struct qtree_model_t {
   // beyond) or anywhere near it; boxes of one point or two.
   float coord(float lo, float hi) {
     const uint32_t c = in->u8();
-    return lo + (hi - lo) * (c < 160 ? float(int(c % 21) - 2) / 16 : float(in->u16()) / 43690 - 0.25f);
+    return lo + (hi - lo) * (c < 160 ? float(int(c % 21) - 2) / 16 : float(c - 160) / 63 - 0.25f);
   }
   v2f_t point() { return {coord(root.min.x, root.max.x), coord(root.min.y, root.max.y)}; }
   aabb_t box() {
@@ -130,15 +127,14 @@ struct qtree_model_t {
   static uint32_t visit(void *ctx, qtree_object_t *o, const v2f_t *offset, const aabb_t *aabb, void *data) {
     qtree_model_t &m = *static_cast<qtree_model_t *>(ctx);
     search_m &f = m.searches[m.depth - 1];
-    const size_t i = m.index(o);
     qtree_link_t *hit = &o->hit_links[m.depth - 1];  // taken out of the list of hits before its callback
     MODEL_CHECK(!f.stopped && f.next < f.order.size() && o == f.order[f.next++] && offset == &o->offset && aabb == &o->aabb &&
-                data == m.objs[i].data && m.q->asip == (f.point ? 0 : m.depth) && (f.point || (hit->next == hit && hit->prev == hit)));
+                data == o->data && m.q->asip == (f.point ? 0 : m.depth) && (f.point || (hit->next == hit && hit->prev == hit)));
     const uint32_t r = m.in->u8(), act = f.point ? 0 : r / 4 % 5;
     f.count += r & QTREE_HIT, f.stopped = !(r & QTREE_CONTINUE);
     if (act == 1 && m.objs.size() < 40) m.add();
     else if (act == 2) m.move(m.in->u8() % m.objs.size());
-    else if (act == 3 && m.depth == 1) m.free(i);  // an inner search's object may still wait in an outer one
+    else if (act == 3 && m.depth == 1) m.free(m.index(o));  // an inner search's object may still wait in an outer one
     else if (act == 4 && m.depth < m.q->max_asip) m.search(false);
     return r & 3;
   }
@@ -151,39 +147,41 @@ struct qtree_model_t {
         const ref_t *ref = qtree_list_entry(l = l->next, ref_t, node_link);
         MODEL_CHECK(l != &r->refs && ref->object == objs[i].o && ref->node == r), total++;
       }
-    const v2f_t c = qm_centre(box);
     most = std::max(most, count);
-    MODEL_CHECK(r->center.x == c.x && r->center.y == c.y && !r->children == !(most > q->max_objects && level < q->max_depth));
-    MODEL_CHECK(l->next == &r->refs && r->n_objects == total);
+    MODEL_CHECK(r->center.x == qm_centre(box).x && r->center.y == qm_centre(box).y && l->next == &r->refs && r->n_objects == total &&
+                !r->children == !(most > q->max_objects && level < q->max_depth));
     for (int k = 0; r->children && k < 4; k++) total += walk(&r->children[k], qm_quadrant(box, k), level + 1);
     return total;
   }
   void check() {
-    if (failed) return;
     MODEL_CHECK(q->asip == 0 && arena_live(q->ref_arena) == walk(&q->root, root, 0) &&
                 arena_live(q->node_arena) == ever.size() / 4 && arena_live(q->object_arena) == objs.size());
     for (const obj_m &m : objs)
-      for (qtree_link_t *h = m.o->hit_links; h < m.o->hit_links + q->max_asip; h++) MODEL_CHECK(h->next == h && h->prev == h);
+      for (uint32_t h = 0; h < q->max_asip; h++) MODEL_CHECK(m.o->hit_links[h].next == &m.o->hit_links[h] && m.o->data == m.data);
   }
 };
 
 // One index's life from the bytes: its configuration, then objects created,
-// moved, freed and reset, box and point searches, a structure check after each.
+// moved, freed and reset, box and point searches, a structure check after
+// each. In one run of eight one of qtree_new's callocs fails; in two others,
+// objects are only added until one of the next callocs fails (now and then a
+// ref while a leaf of several objects splits) or the index holds 40.
 inline void qtree_model_run(const uint8_t *data, size_t size) {
   model_bytes_t in{data, data + size};
-  const uint32_t head = in.u8();  // the configuration; in one run of eight, which of qtree_new's four callocs fails
+  const uint32_t head = in.u8(), mode = ALLOC_GUARDED ? head / 6 % 8 : 0;
   const qtree_config_t &c = QTREE_CONFIGS[head % std::size(QTREE_CONFIGS)];
-  const long k = calloc_fail = ALLOC_GUARDED && head / 6 % 8 == 7 ? 1 + head % 4 : 0;
+  calloc_fail = mode == 7 ? 1 + head % 4 : mode >= 5 ? 5 + head % 8 : 0;  // qtree_new makes four callocs
   qtree_model_t m{qtree_new(c.null_box ? nullptr : &c.root, c.max_objects, c.max_depth, c.max_asip), c.root, &in};
-  MODEL_CHECK(!m.q == (k != 0) && !calloc_fail);
+  MODEL_CHECK(!m.q == (mode == 7) && !calloc_fail == (mode < 5 || mode == 7));
   if (!m.q) return;
   MODEL_CHECK(!memcmp(&m.q->aabb, &c.root, 16) && m.q->object_arena->chunk_size == 8192);  // up to 12 hit links
-  for (uint32_t op; in.p < in.end; m.check()) {
-    if ((op = in.u8() % 16) < 5 && m.objs.size() < 40) m.add();
+  m.armed = calloc_fail;  // then only adds, until a calloc fails
+  for (uint32_t op; in.p < in.end; m.failed ? void() : m.check()) {
+    if (m.armed && m.objs.size() == 40) m.armed = false, calloc_fail = 0;  // the failure did not come
+    if (((op = in.u8() % 16) < 5 || m.armed) && m.objs.size() < 40) m.add();
     else if (op < 10 && !m.objs.empty()) op < 8 ? m.move(in.u8() % m.objs.size()) : m.free(in.u8() % m.objs.size());
     else if (op < 15) m.search(op > 12);
-    else if ((op = in.u8()) < 32) qtree_reset(m.q), m.objs.clear(), m.ever.clear();
-    else if (op < 96 && ALLOC_GUARDED) m.armed = true, calloc_fail = 1, m.add(), m.armed = false, calloc_fail = 0;
+    else if (in.u8() < 32) qtree_reset(m.q), m.objs.clear(), m.ever.clear();
   }
   qtree_free(m.q);
 }

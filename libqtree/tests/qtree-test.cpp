@@ -3,9 +3,7 @@
 
 #include "qtree-model.hpp"
 
-TEST(qtree_model, structure_and_searches_follow_the_model_and_all_memory_returns) {
-  EXPECT_EQ(model_random_runs(qtree_model_run, 240, 1500), 0);
-}
+TEST(qtree_model, follows_the_model_and_returns_all_memory) { EXPECT_EQ(model_random_runs(qtree_model_run, 288, 1500), 0); }
 
 TEST(qtree_death, misuse_stops_at_the_assertion_that_names_it) {
   static const aabb_t flip_x = {{1, 0}, {0, 1}}, nan_y = {{0, NAN}, {1, 1}}, all = {{-1, -1}, {1, 1}};

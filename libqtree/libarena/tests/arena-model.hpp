@@ -7,8 +7,9 @@
 // chunk is current and which one is taken next (keeping used_chunks and
 // free_chunks in order: a new current chunk and a recycled one go to the
 // front, a reset puts the used ones in front of the free ones), and each
-// used chunk's count and offset. Blocks are filled with a byte of their own, so with zero-fill a
-// chunk that was not cleared shows in the next blocks carved from it.
+// used chunk's count and offset. Blocks are filled with a byte of their own,
+// so with zero-fill a chunk that was not cleared shows in the next blocks
+// carved from it.
 #pragma once
 
 #include <algorithm>
@@ -28,7 +29,6 @@
 struct model_bytes_t {
   const uint8_t *p, *end;
   uint32_t u8() { return p < end ? *p++ : 0; }
-  uint32_t u16() { const uint32_t lo = u8(); return lo | u8() << 8; }
 };
 
 // The allocation guard of the test executables: counts live malloc/calloc
@@ -60,8 +60,7 @@ inline long model_random_runs(void (*run)(const uint8_t *, size_t), int runs, si
 }
 
 // Requested chunk size and the size the arena keeps.
-constexpr uint32_t ARENA_SIZES[][2] = {{0, 0}, {1, 8192}, {8192, 8192}, {8193, 16384}, {20000, 24576},
-                                       {0xffffe000, 0xffffe000}, {0xffffe001, 0}};
+constexpr uint32_t ARENA_SIZES[][2] = {{0, 0}, {1, 8192}, {8192, 8192}, {8193, 16384}, {20000, 24576}, {0xffffe001, 0}};
 
 struct arena_model_t {
   arena_t *a;
@@ -69,16 +68,13 @@ struct arena_model_t {
   std::map<chunk_t *, uint32_t> offset{}, live{};  // per chunk
   std::vector<chunk_t *> used{}, free{};           // front first
   std::vector<std::pair<void *, chunk_t *>> blocks{};
-  chunk_t *current = nullptr;
-  uint8_t fill = 0;  // the byte the next block is filled with
+  chunk_t *current = nullptr; uint8_t fill = 0;    // the current chunk; the byte the next block is filled with
 
   void recycle(chunk_t *c) { used.erase(std::find(used.begin(), used.end(), c)), free.insert(free.begin(), c); }
   void get(uint32_t size) {
-    const uint32_t need = 8 + (size + 7) / 8 * 8;
-    const bool next = !current || offset[current] + need > a->chunk_size;
+    const uint32_t need = 8 + (size + 7) / 8 * 8, next = !current || offset[current] + need > a->chunk_size;  // next: a new chunk
     if (next && current && !live[current]) recycle(current);  // the arena's own reference was its last
-    if (next && free.empty() && armed)
-      return armed = false, current = nullptr, MODEL_CHECK(!arena_get(a, size) && !a->chunk);
+    if (next && free.empty() && armed) return armed = false, current = nullptr, MODEL_CHECK(!arena_get(a, size) && !a->chunk);
     uint8_t *p = static_cast<uint8_t *>(arena_get(a, size));
     if (next) {  // the last recycled chunk, else a new one
       used.insert(used.begin(), current = free.empty() ? a->chunk : free.front());
@@ -110,9 +106,9 @@ inline void arena_model_run(const uint8_t *data, size_t size) {
   MODEL_CHECK(m.a && m.a->chunk_size == row[1] && !m.a->chunk);
   for (uint32_t op; in.p < in.end; m.check()) {
     const uint32_t rest = m.current ? m.a->chunk_size - m.offset[m.current] : 0;
-    if ((op = in.u8()) < 90) m.get(op < 60 ? in.u8() : in.u16() % (m.a->chunk_size - 7));  // small or large
+    if ((op = in.u8()) < 90) m.get(op < 60 ? in.u8() : in.u8() * 97 % (m.a->chunk_size - 7));  // small or large
     else if (op < 110) m.get(rest >= 8 ? rest - 8 + (op & 1) : op & 7);  // exactly the room left, or 8 bytes more
-    else if (op < 240 && !m.blocks.empty()) m.put(in.u16() % m.blocks.size());
+    else if (op < 240 && !m.blocks.empty()) m.put(in.u8() % m.blocks.size());
     else if (op < 248 && m.zero && ALLOC_GUARDED) m.armed = true, calloc_fail = 1;
     else if (op >= 248)  // every used chunk goes to the front of the free ones, in order
       arena_reset(m.a), m.free.insert(m.free.begin(), m.used.begin(), m.used.end()), m.used.clear(), m.blocks.clear(),

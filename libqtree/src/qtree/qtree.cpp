@@ -382,9 +382,11 @@ void collect_hits(node_t *node, collect_t *c) {
   collect_leaf(node, c);
 }
 
-void search_node_by_aabb(node_t *node, const aabb_t *search_aabb, uint32_t level,
-                         qtree_link_t *hits) {
+// Collect below node, whose box node_aabb overlaps the placed search box.
+void search_node_by_aabb(node_t *node, const aabb_t *node_aabb, const aabb_t *search_aabb,
+                         uint32_t level, qtree_link_t *hits) {
   assert(node);
+  assert(node_aabb);
   assert(search_aabb);
   assert(hits);
   collect_t c;
@@ -521,7 +523,7 @@ uint32_t qtree_search_by_aabb(qtree_t *qtree, const v2f_t *offset, const v2f_t *
   qtree_list_init(&hits);
   const aabb_t placed = place_aabb(search_aabb, offset, align);
   if (aabb_overlap(&placed, &qtree->aabb))
-    search_node_by_aabb(&qtree->root, &placed, level, &hits);
+    search_node_by_aabb(&qtree->root, &qtree->aabb, &placed, level, &hits);
 
   uint32_t count = 0;
   qtree_link_t *pos, *n;

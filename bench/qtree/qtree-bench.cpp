@@ -25,11 +25,11 @@
 // longest leaf walked at that cost; with the move alone, that is the floor a
 // goal is held against.
 //
-// Checks: a warm-up runs the four in lockstep and compares every count with
+// Checks: a warm-up runs the indexes in lockstep and compares every count with
 // brute force's. Then each index plays the same moves from its own copy of
 // the world; repetitions are interleaved between the indexes, each timed in
 // CPU time, and the counts summed over a repetition must agree. Any mismatch
-// ends the program with status 1 before a figure is printed.
+// ends the program with status 1 before the figures of that size are printed.
 #include <boost/geometry.hpp>
 #include <boost/geometry/index/rtree.hpp>
 #include <boost/iterator/function_output_iterator.hpp>
@@ -233,9 +233,12 @@ double time_moves(quadtree_index_t *x, world_t *w, uint32_t steps) {
 // CPU seconds per search, searches only: each box where it stands, in turn.
 double time_searches(quadtree_index_t *x, const world_t &w, uint32_t steps) {
   uint64_t sum = 0;
+  size_t i = 0;
   const double start = bench_cpu_now();
   for (uint32_t s = 0; s < steps; s++) {
-    const aabb_t b = box_at(w.centres[s % w.centres.size()]);
+    const aabb_t b = box_at(w.centres[i]);
+    if (++i == w.centres.size())
+      i = 0;
     sum += qtree_search_by_aabb(x->tree, nullptr, nullptr, &b, nullptr, nullptr);
   }
   const double seconds = bench_cpu_now() - start;

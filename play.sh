@@ -45,16 +45,17 @@ if [ -n "${SDL_AUDIODRIVER:-}" ]; then
   exec ./orb "$@"
 fi
 # Without a sound device the game stops at start-up; play silently instead.
-err=$(mktemp)
+err=$(mktemp "${TMPDIR:-/tmp}/orb-stderr.XXXXXX")
+trap 'rm -f "$err"' EXIT  # also on SIGTERM and SIGHUP; exec skips it
 set +e
-# stderr reaches the terminal as it is written, and a copy goes to $err
-{ ./orb "$@" 2>&1 1>&3 3>&- | tee "$err" >&2; } 3>&1
+# stderr reaches the terminal as it is written, and a copy goes to $err;
+# tee ignores Ctrl-C, which the game turns into a clean quit
+{ ./orb "$@" 2>&1 1>&3 3>&- | tee -i "$err" >&2; } 3>&1
 status=${PIPESTATUS[0]}
 set -e
-if [ $status -eq 1 ] && grep -q 'Unable to open audio' "$err"; then
+if [ "$status" -eq 1 ] && grep -q 'Unable to open audio' "$err"; then
   rm -f "$err"
   echo "== no usable sound device: starting again without sound (SDL_AUDIODRIVER=dummy)"
   SDL_AUDIODRIVER=dummy exec ./orb "$@"
 fi
-rm -f "$err"
-exit $status
+exit "$status"

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 namespace {
@@ -46,6 +47,19 @@ GLADapiproc fever_gl_proc(const char *name)
   return reinterpret_cast<GLADapiproc>(SDL_GL_GetProcAddress(name));
 }
 
+// With no usable display SDL falls back to its offscreen driver, where the
+// game would run unseen and unpaced: the offscreen swap neither waits nor
+// hands the frame to the GL, so the queued GL work grows without bound.
+// Only a run that asks for that driver (the GL and game tests do) gets it.
+void fever_require_display(void)
+{
+  const char *driver = SDL_GetCurrentVideoDriver();
+  const char *asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  if (driver && !strcmp(driver, "offscreen") && !(asked && strstr(asked, "offscreen")))
+    loop_fatal("Fatal error: No display: SDL reached neither X11 nor Wayland (check DISPLAY or "
+               "WAYLAND_DISPLAY); play in a desktop session, or run ./play.sh for a headless preview\n");
+}
+
 void fever_apply_command_line(fever_t *fever, int argc, char **argv)
 {
   if (argc < 2 || strcasecmp(argv[1], "--window"))
@@ -79,10 +93,26 @@ void fever_from_ndc(int w, int h, int *res_x, int *res_y, float x, float y)
   *res_y = int(roundf((y + 1.f) * (float(h) * 0.5f)));
 }
 
+// A compositor that blends windows (Wayland's do) shows the frame through its
+// alpha, and the drawing leaves that alpha at 0 where the clear shows and
+// below 1 under the blended sprites: the desktop would shine through. SDL asks
+// EGL for opaque presentation, but Mesa's software path does not offer it.
+// So alpha alone is set to 1 before each swap; the colours are untouched and
+// the clear colour goes back to GL's default, which the clear node relies on.
+void fever_make_opaque(void)
+{
+  glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+  glClearColor(0.f, 0.f, 0.f, 1.f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glClearColor(0.f, 0.f, 0.f, 0.f);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+}
+
 } // namespace
 
 void *fever_init(loop_t *, int argc, char **argv)
 {
+  fever_require_display();
   fever_t *fever = static_cast<fever_t *>(calloc(1, sizeof(fever_t)));
   if (!fever)
     loop_fatal("Fatal error: Unable to allocate fever_t\n");
@@ -143,10 +173,17 @@ void fever_update(loop_t *loop, void *)
 void fever_render(loop_t *loop, void *)
 {
   fever_t *fever = static_cast<fever_t *>(loop_context(loop, 0));
-  if (tableau_render(fever->root, loop))
+  if (tableau_render(fever->root, loop)) {
+    fever_make_opaque();
     SDL_GL_SwapWindow(fever->window);
-  else
+    // A swap that presents nothing (SDL's offscreen driver swaps a pbuffer)
+    // neither waits nor hands the frame to the GL: without the flush every
+    // frame's commands would pile up in the driver. After a real swap there
+    // is nothing left to flush.
+    glFlush();
+  } else {
     SDL_Delay(100);
+  }
 }
 
 void fever_dispatch(loop_t *loop, void *, const SDL_Event *event)

@@ -52,7 +52,8 @@ static_assert(offsetof(fever_t, height) == 28);
 void *fever_init(loop_t *loop, int argc, char **argv);
 // Context 0's update: enter context 1 (the logo screen).
 void fever_update(loop_t *loop, void *object);
-// Shared render: draw the tree and swap when it was dirty, else sleep 100 ms.
+// Shared render: draw the tree, make the frame opaque and swap when it was dirty,
+// else sleep 100 ms.
 void fever_render(loop_t *loop, void *object);
 // Shared dispatch: a resized window gets the drawable as viewport and a redraw.
 void fever_dispatch(loop_t *loop, void *object, const SDL_Event *event);

@@ -6,6 +6,10 @@
 #   BUILD_DIR holds the program "orb" and its "assets"; OUT_DIR receives
 #   logo.png, play.png, score.png (if the demo got that far), preview.gif
 #   and game.log. The run ends after MAX_SECONDS (default 60) at the latest.
+#
+# The preview is X11 only. On Wayland the game was tried under a headless
+# sway at scale 1 and 2 (tests/e2e): it runs natively when only
+# WAYLAND_DISPLAY is set, through XWayland when DISPLAY is set too.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
@@ -146,4 +150,6 @@ echo "preview: ran the game for ${secs}s (exit status $status); score screen $([
 for f in logo.png play.png score.png preview.gif; do
   [ -e "$out/$f" ] && echo "  $out/$f"
 done
+echo "preview: in a desktop session ./play.sh plays for real; on Wayland SDL_VIDEODRIVER=wayland asks"
+echo "  for a native window (sharp at 200 % scale), SDL_VIDEODRIVER=x11 for XWayland if that fails"
 [ $status -eq 0 ]

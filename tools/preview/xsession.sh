@@ -1,7 +1,10 @@
+#!/usr/bin/env bash
 # Private X session for running the real game without a desktop: Xvfb with a
 # cookie of its own, openbox (so focus and full screen behave as on a
 # desktop) and the environment that makes Mesa draw GL 2.1 in software.
 # Source it, then: xsession_start WORKDIR WIDTHxHEIGHT; ...; xsession_stop.
+# Or run a command in a session of its own, which ends with it:
+#   bash xsession.sh WIDTHxHEIGHT COMMAND [ARGUMENT...]
 # Needs Xvfb, xauth, openbox and Mesa's Vulkan drivers (for zink).
 
 xsession_pids=()
@@ -27,7 +30,8 @@ xsession_start() {
     echo "Xvfb did not start (log: $work/xvfb.log)" >&2
     return 1
   fi
-  export DISPLAY=":$(tr -d '\n' <"$work/display")"
+  DISPLAY=":$(tr -d '\n' <"$work/display")"
+  export DISPLAY
   export XAUTHORITY="$work/client-auth"
   xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$cookie" 2>/dev/null
   # Plain llvmpipe under Xvfb refuses a swap interval, which the game treats
@@ -76,3 +80,25 @@ xsession_stop() {
   done
   xsession_pids=()
 }
+
+# Runs COMMAND with its arguments in a new session of the given size, then
+# ends the session; returns the command's status (1 if X did not start).
+xsession_run() {
+  local size=$1 work status=1
+  shift
+  work=$(mktemp -d "${TMPDIR:-/tmp}/orb-xsession.XXXXXX") || return 1
+  if xsession_start "$work" "$size"; then
+    "$@"
+    status=$?
+  fi
+  xsession_stop
+  rm -rf "$work"
+  return $status
+}
+
+# Executed rather than sourced: run the command line in a session.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  trap xsession_stop EXIT
+  trap 'exit 143' INT TERM
+  xsession_run "$@"
+fi

@@ -367,13 +367,13 @@ void collect_leaf(node_t *leaf, collect_t *c) {
 }
 
 // Depth first, quadrants 0 to 3; node boxes are not needed, only centres.
-// Unlike insertion, the search does not go down at once through nodes met
-// in one quadrant only: the extra test is a branch the processor cannot
-// guess, and it cost more than the short recursion it saves (about a
-// quarter of a search among 20 boxes).
 void collect_hits(node_t *node, collect_t *c) {
-  if (node->children) {
+  while (node->children) {
     const sides_t s = sides(node->center, c->placed);
+    if (s.west != s.east && s.north != s.south) {
+      node = &node->children[(s.east ? 1 : 0) + (s.south ? 2 : 0)];
+      continue;
+    }
     for (int i = 0; i < 4; i++)
       if (in_quadrant(s, i))
         collect_hits(&node->children[i], c);

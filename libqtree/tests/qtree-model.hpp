@@ -50,7 +50,7 @@ inline const struct qtree_config_t {
   bool null_box;
   uint32_t max_objects, max_depth, max_asip;
 } QTREE_CONFIGS[] = {
-    {{{-1, -1}, {1, 1}}, true, 4, 4, 1}, {{{-3, -1}, {5, 2}}, false, 2, 5, 2}, {{{-0.3f, 0.1f}, {0.7f, 1.9f}}, false, 1, 6, 3}, {{{-1, -1}, {1, 1}}, false, 0, 3, 12}, {{{-1, -1}, {1, 1}}, false, 4, 0, 1}, {{{0.5f, 0.5f}, {0.5f, 0.5f}}, false, 1, 2, 2}};
+    {{{-1, -1}, {1, 1}}, true, 4, 4, 1}, {{{-3, -1}, {5, 2}}, false, 2, 5, 2}, {{{-0.3f, 0.1f}, {0.7f, 1.9f}}, false, 1, 6, 3}, {{{-1, -1}, {1, 1}}, false, 0, 3, 12}, {{{-1, -1}, {1, 1}}, false, 4, 0, 1}, {{{0.5f, 0.5f}, {0.5f, 0.5f}}, false, 1, 2, 2}, {{{-1, -1}, {1, 1}}, false, 0, 1, 1}};
 
 struct qtree_model_t {
   struct obj_m {

@@ -30,32 +30,37 @@ const v2f_t ZERO_V2F = {0.0f, 0.0f};
 // The box actually tested: shifted by offset and by align half-sizes. The
 // operation order is part of the contract, so that callers can reproduce the
 // exact float edges.
-inline aabb_t place_aabb(const aabb_t *aabb, const v2f_t *offset, const v2f_t *align) {
+inline aabb_t place_aabb(const aabb_t *aabb, const v2f_t *offset, const v2f_t *align)
+{
   float shift_x = ((aabb->max.x - aabb->min.x) * 0.5f) * align->x;
   float shift_y = ((aabb->max.y - aabb->min.y) * 0.5f) * align->y;
   return {{(aabb->min.x + offset->x) + shift_x, (aabb->min.y + offset->y) + shift_y},
           {(aabb->max.x + offset->x) + shift_x, (aabb->max.y + offset->y) + shift_y}};
 }
 
-inline aabb_t place_object(const qtree_object_t *object) {
+inline aabb_t place_object(const qtree_object_t *object)
+{
   return place_aabb(&object->aabb, &object->offset, &object->align);
 }
 
 // Closed edges; every comparison with a NaN is false, so a NaN never overlaps.
-inline bool aabb_overlap(const aabb_t *a, const aabb_t *b) {
+inline bool aabb_overlap(const aabb_t *a, const aabb_t *b)
+{
   assert(a);
   assert(b);
   return a->max.x >= b->min.x && b->max.x >= a->min.x && a->max.y >= b->min.y &&
          b->max.y >= a->min.y;
 }
 
-inline bool aabb_contains_point(const aabb_t *aabb, const v2f_t *p) {
+inline bool aabb_contains_point(const aabb_t *aabb, const v2f_t *p)
+{
   assert(aabb);
   return !(aabb->min.x > p->x || p->x > aabb->max.x || aabb->min.y > p->y || p->y > aabb->max.y);
 }
 
 inline void init_quadrants(aabb_t quadrants[4], const aabb_t *parent_aabb,
-                           const v2f_t *quadrants_center) {
+                           const v2f_t *quadrants_center)
+{
   assert(quadrants);
   assert(parent_aabb);
   assert(quadrants_center);
@@ -70,7 +75,8 @@ inline void init_quadrants(aabb_t quadrants[4], const aabb_t *parent_aabb,
 // [SECTION] records
 // ---------------------------------------------------------------------------
 
-void init_node(node_t *node, const aabb_t *aabb) {
+void init_node(node_t *node, const aabb_t *aabb)
+{
   assert(node);
   assert(aabb);
   node->center.x = aabb->min.x + (aabb->max.x - aabb->min.x) * 0.5f;
@@ -80,7 +86,8 @@ void init_node(node_t *node, const aabb_t *aabb) {
   qtree_list_init(&node->refs);
 }
 
-void unlink_object_ref(ref_t *ref) {
+void unlink_object_ref(ref_t *ref)
+{
   assert(ref);
   if (!ref->node)
     return;
@@ -91,17 +98,20 @@ void unlink_object_ref(ref_t *ref) {
   ref->node = nullptr;
 }
 
-void unlink_object(qtree_object_t *object) {
+void unlink_object(qtree_object_t *object)
+{
   assert(object);
   qtree_link_t *pos, *n;
-  qtree_list_for_each_safe(pos, n, &object->refs) {
+  qtree_list_for_each_safe(pos, n, &object->refs)
+  {
     ref_t *ref = qtree_list_entry(pos, ref_t, object_link);
     unlink_object_ref(ref);
     arena_put(ref);
   }
 }
 
-void remove_object(qtree_object_t *object) {
+void remove_object(qtree_object_t *object)
+{
   assert(object);
   unlink_object(object);
   arena_put(object);
@@ -124,26 +134,37 @@ struct sides_t {
   bool south;  // p reaches the lower half: c.y >= p.min.y
 };
 
-inline sides_t sides(const v2f_t &c, const aabb_t &p) {
+inline sides_t sides(const v2f_t &c, const aabb_t &p)
+{
   return {c.x >= p.min.x, p.max.x >= c.x, p.max.y >= c.y, c.y >= p.min.y};
 }
 
-inline bool in_quadrant(const sides_t &s, int i) {
+inline bool in_quadrant(const sides_t &s, int i)
+{
   switch (i) {
-    case 0: return s.west && s.north;
-    case 1: return s.east && s.north;
-    case 2: return s.west && s.south;
-    default: return s.east && s.south;
+  case 0:
+    return s.west && s.north;
+  case 1:
+    return s.east && s.north;
+  case 2:
+    return s.west && s.south;
+  default:
+    return s.east && s.south;
   }
 }
 
 // Box of quadrant i of a node (same edges as init_quadrants).
-inline aabb_t quadrant_aabb(const aabb_t &box, const v2f_t &c, int i) {
+inline aabb_t quadrant_aabb(const aabb_t &box, const v2f_t &c, int i)
+{
   switch (i) {
-    case 0: return {{box.min.x, c.y}, {c.x, box.max.y}};
-    case 1: return {{c.x, c.y}, {box.max.x, box.max.y}};
-    case 2: return {{box.min.x, box.min.y}, {c.x, c.y}};
-    default: return {{c.x, box.min.y}, {box.max.x, c.y}};
+  case 0:
+    return {{box.min.x, c.y}, {c.x, box.max.y}};
+  case 1:
+    return {{c.x, c.y}, {box.max.x, box.max.y}};
+  case 2:
+    return {{box.min.x, box.min.y}, {c.x, c.y}};
+  default:
+    return {{c.x, box.min.y}, {box.max.x, c.y}};
   }
 }
 
@@ -153,14 +174,16 @@ inline aabb_t quadrant_aabb(const aabb_t &box, const v2f_t &c, int i) {
 //
 // Failure protocol: a call that returns null has already removed the object
 // it was inserting, exactly once; callers above it only pass the null on.
-// The depth travels by pointer into add_object and split_node, like the
-// other arguments that must be given; the recursion itself passes values.
+// The object's box is placed once per insertion and handed down; the depth
+// travels by pointer into add_object and split_node, like the other
+// arguments that must be given; the recursion itself passes values.
 
-qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const aabb_t &node_aabb,
+qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, aabb_t node_aabb,
                            qtree_object_t *object, const aabb_t &placed, ref_t **spare);
 
 qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
-                           const aabb_t *node_aabb, qtree_object_t *object) {
+                           const aabb_t *node_aabb, qtree_object_t *object)
+{
   assert(depth);
   assert(!node->children);
   node_t *children = static_cast<node_t *>(arena_get(qtree->node_arena, 4 * sizeof(node_t)));
@@ -176,7 +199,8 @@ qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
 
   const uint32_t child_depth = *depth + 1;
   qtree_link_t *pos, *n;
-  qtree_list_for_each_safe(pos, n, &node->refs) {
+  qtree_list_for_each_safe(pos, n, &node->refs)
+  {
     ref_t *ref = qtree_list_entry(pos, ref_t, node_link);
     qtree_object_t *o = ref->object;
     const aabb_t placed = place_object(o);
@@ -196,10 +220,20 @@ qtree_object_t *split_node(qtree_t *qtree, const uint32_t *depth, node_t *node,
   return object;
 }
 
-qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const aabb_t &node_aabb,
-                           qtree_object_t *object, const aabb_t &placed, ref_t **spare) {
-  if (node->children) {
+qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, aabb_t node_aabb,
+                           qtree_object_t *object, const aabb_t &placed, ref_t **spare)
+{
+  while (node->children) {
     const sides_t s = sides(node->center, placed);
+    // Down at once while the box meets one quadrant only, which is most
+    // nodes for boxes smaller than the leaves; otherwise into each it meets.
+    if (s.west != s.east && s.north != s.south) {
+      const int i = (s.east ? 1 : 0) + (s.south ? 2 : 0);
+      node_aabb = quadrant_aabb(node_aabb, node->center, i);
+      node = &node->children[i];
+      depth++;
+      continue;
+    }
     for (int i = 0; i < 4; i++) {
       if (in_quadrant(s, i) &&
           !add_placed(qtree, depth + 1, &node->children[i],
@@ -234,67 +268,172 @@ qtree_object_t *add_placed(qtree_t *qtree, uint32_t depth, node_t *node, const a
 
 // Insert into the subtree of node, whose box overlaps the object's placed box.
 qtree_object_t *add_object(qtree_t *qtree, const uint32_t *depth, node_t *node,
-                           const aabb_t *node_aabb, qtree_object_t *object, ref_t **spare) {
+                           const aabb_t *node_aabb, qtree_object_t *object, const aabb_t &placed)
+{
   assert(qtree);
   assert(depth);
   assert(node);
   assert(node_aabb);
   assert(object);
-  return add_placed(qtree, *depth, node, *node_aabb, object, place_object(object), spare);
+  return add_placed(qtree, *depth, node, *node_aabb, object, placed, nullptr);
 }
 
 // Steps shared by creation and moving: index the object if it reaches the root box.
-qtree_object_t *insert_object(qtree_t *qtree, qtree_object_t *object) {
+qtree_object_t *insert_object(qtree_t *qtree, qtree_object_t *object)
+{
   const aabb_t placed = place_object(object);
   if (!aabb_overlap(&placed, &qtree->aabb))
     return object;
   const uint32_t depth = 0;
-  return add_object(qtree, &depth, &qtree->root, &qtree->aabb, object, nullptr);
+  return add_object(qtree, &depth, &qtree->root, &qtree->aabb, object, placed);
 }
 
 // ---------------------------------------------------------------------------
 // [SECTION] searches (internal)
 // ---------------------------------------------------------------------------
 
-inline qtree_object_t *hit_object(qtree_link_t *link, uint32_t level) {
+inline qtree_object_t *hit_object(qtree_link_t *link, uint32_t level)
+{
   return reinterpret_cast<qtree_object_t *>(reinterpret_cast<char *>(link - level) -
                                             offsetof(qtree_object_t, hit_links));
 }
 
-// Depth first, quadrants 0 to 3; node boxes are not needed, only centres.
-void collect_hits(node_t *node, const aabb_t &placed, uint32_t level, qtree_link_t *hits) {
-  if (node->children) {
-    const sides_t s = sides(node->center, placed);
-    for (int i = 0; i < 4; i++)
-      if (in_quadrant(s, i))
-        collect_hits(&node->children[i], placed, level, hits);
+// A box search walks the tree depth first. Walking a leaf's refs is a chain
+// of dependent loads, each waiting for the ref before it. A leaf of a few
+// refs is walked at once; larger leaves are queued, up to WAYS of them, and
+// then walked side by side, so that their chains wait on memory together
+// rather than one after the other. Each queued leaf holds back the objects
+// it finds until the leaves before it are done, so the list of hits grows
+// exactly as it would one leaf after the other.
+constexpr uint32_t FEW = 8;    // refs of a leaf walked at once
+constexpr uint32_t WAYS = 4;   // larger leaves walked side by side
+constexpr uint32_t HELD = 64;  // objects a queued leaf may hold back before it pauses
+
+struct collect_t {
+  aabb_t placed;       // the placed search box
+  qtree_link_t *hits;  // the list of hits
+  uint32_t level;      // which hit link the search uses
+  uint32_t n_queued;   // leaves queued, in walk order
+  node_t *queued[WAYS];
+};
+
+// Move an object's hit link to the tail of the list of hits: one entry per
+// object, at the place where the walk met it last.
+inline void append_hit(qtree_object_t *o, qtree_link_t *hits, uint32_t level)
+{
+  qtree_link_t *link = &o->hit_links[level];
+  if (hits->prev == link)
+    return;  // already last
+  // Out of the list of hits, or out of itself when not met before.
+  link->next->prev = link->prev;
+  link->prev->next = link->next;
+  qtree_list_add_tail(link, hits);
+}
+
+// One queued leaf being walked.
+struct way_t {
+  qtree_link_t *pos;   // the next ref to test; head once the leaf is done
+  qtree_link_t *head;  // the leaf's refs
+  uint32_t n_held;     // objects found and not appended yet
+  qtree_object_t *held[HELD];
+};
+
+// Walk the queued leaves to their ends, in rounds: every leaf that is not
+// done and has room tests its next ref. The overlap test sets no branch, it
+// only moves a count, so no round waits on an object's box. The first leaf
+// not done appends what it holds whenever it is full; a later one waits for
+// its turn, which comes when every leaf before it is done.
+void walk_queued(collect_t *c)
+{
+  const aabb_t s = c->placed;
+  way_t ways[WAYS];
+  for (uint32_t k = 0; k < c->n_queued; k++) {
+    ways[k].pos = c->queued[k]->refs.next;
+    ways[k].head = &c->queued[k]->refs;
+    ways[k].n_held = 0;
+  }
+  uint32_t first = 0;
+  while (first < c->n_queued) {
+    for (uint32_t k = first; k < c->n_queued; k++) {
+      way_t *w = &ways[k];
+      if (w->pos == w->head || w->n_held == HELD)
+        continue;
+      qtree_object_t *o = qtree_list_entry(w->pos, ref_t, node_link)->object;
+      const aabb_t p = place_object(o);
+      const uint32_t n = w->n_held;
+      w->held[n] = o;
+      w->n_held = n + ((p.max.x >= s.min.x) & (s.max.x >= p.min.x) & (p.max.y >= s.min.y) &
+                       (s.max.y >= p.min.y));
+      w->pos = w->pos->next;
+    }
+    way_t *w = &ways[first];
+    if (w->pos == w->head || w->n_held == HELD) {
+      for (uint32_t k = 0; k < w->n_held; k++)
+        append_hit(w->held[k], c->hits, c->level);
+      w->n_held = 0;
+    }
+    if (w->pos == w->head)
+      first++;
+  }
+  c->n_queued = 0;
+}
+
+void collect_leaf(node_t *leaf, collect_t *c)
+{
+  if (leaf->n_objects > FEW) {
+    c->queued[c->n_queued++] = leaf;
+    if (c->n_queued == WAYS)
+      walk_queued(c);
     return;
   }
-  // Moving the link to the tail each time keeps one entry per object, at the
-  // place where the walk met it last.
-  for (qtree_link_t *pos = node->refs.next; pos != &node->refs; pos = pos->next) {
+  if (c->n_queued)
+    walk_queued(c);  // the leaves queued before this one come first
+  for (qtree_link_t *pos = leaf->refs.next; pos != &leaf->refs; pos = pos->next) {
     qtree_object_t *o = qtree_list_entry(pos, ref_t, node_link)->object;
-    const aabb_t object_placed = place_object(o);
-    if (aabb_overlap(&object_placed, &placed)) {
-      qtree_link_t *link = &o->hit_links[level];
-      qtree_list_del(link);
-      qtree_list_add_tail(link, hits);
-    }
+    const aabb_t p = place_object(o);
+    if (aabb_overlap(&p, &c->placed))
+      append_hit(o, c->hits, c->level);
   }
 }
 
-void search_node_by_aabb(qtree_t *qtree, node_t *node, const aabb_t *node_aabb,
-                         const v2f_t *offset, const v2f_t *align, const aabb_t *search_aabb,
-                         qtree_link_t *hits) {
+// Depth first, quadrants 0 to 3; node boxes are not needed, only centres.
+void collect_hits(node_t *node, collect_t *c)
+{
+  while (node->children) {
+    const sides_t s = sides(node->center, c->placed);
+    if (s.west != s.east && s.north != s.south) {
+      node = &node->children[(s.east ? 1 : 0) + (s.south ? 2 : 0)];
+      continue;
+    }
+    for (int i = 0; i < 4; i++)
+      if (in_quadrant(s, i))
+        collect_hits(&node->children[i], c);
+    return;
+  }
+  collect_leaf(node, c);
+}
+
+// Collect below node, whose box node_aabb overlaps the placed search box.
+void search_node_by_aabb(node_t *node, const aabb_t *node_aabb, const aabb_t *search_aabb,
+                         uint32_t level, qtree_link_t *hits)
+{
   assert(node);
   assert(node_aabb);
   assert(search_aabb);
   assert(hits);
-  collect_hits(node, place_aabb(search_aabb, offset, align), qtree->asip - 1, hits);
+  collect_t c;
+  c.placed = *search_aabb;
+  c.hits = hits;
+  c.level = level;
+  c.n_queued = 0;
+  collect_hits(node, &c);
+  if (c.n_queued)
+    walk_queued(&c);
 }
 
 // Apply a callback result to the count; false when the search stops.
-inline bool take_result(uint32_t result, uint32_t *count) {
+inline bool take_result(uint32_t result, uint32_t *count)
+{
   if (result > (QTREE_HIT | QTREE_CONTINUE))
     assert(0);
   if (result & QTREE_HIT)
@@ -308,7 +447,8 @@ inline bool take_result(uint32_t result, uint32_t *count) {
 // [SECTION] public: tree and objects
 // ---------------------------------------------------------------------------
 
-qtree_t *qtree_new(const aabb_t *aabb, uint32_t max_objects, uint32_t max_depth, uint32_t max_asip) {
+qtree_t *qtree_new(const aabb_t *aabb, uint32_t max_objects, uint32_t max_depth, uint32_t max_asip)
+{
   qtree_t *qtree = static_cast<qtree_t *>(calloc(1, sizeof(qtree_t)));
   if (!qtree)
     return nullptr;
@@ -335,7 +475,8 @@ qtree_t *qtree_new(const aabb_t *aabb, uint32_t max_objects, uint32_t max_depth,
   return qtree;
 }
 
-void qtree_reset(qtree_t *qtree) {
+void qtree_reset(qtree_t *qtree)
+{
   assert(qtree);
   arena_reset(qtree->node_arena);
   arena_reset(qtree->ref_arena);
@@ -343,7 +484,8 @@ void qtree_reset(qtree_t *qtree) {
   init_node(&qtree->root, &qtree->aabb);
 }
 
-void qtree_free(qtree_t *qtree) {
+void qtree_free(qtree_t *qtree)
+{
   assert(qtree);
   arena_free(qtree->node_arena);
   arena_free(qtree->ref_arena);
@@ -352,13 +494,15 @@ void qtree_free(qtree_t *qtree) {
 }
 
 qtree_object_t *qtree_object_new(qtree_t *qtree, const v2f_t *offset, const v2f_t *align,
-                                 const aabb_t *object_aabb, void *data) {
+                                 const aabb_t *object_aabb, void *data)
+{
   assert(qtree);
   assert(object_aabb);
   assert(object_aabb->min.x <= object_aabb->max.x);
   assert(object_aabb->min.y <= object_aabb->max.y);
-  qtree_object_t *object = static_cast<qtree_object_t *>(arena_get(
-      qtree->object_arena, uint32_t(sizeof(qtree_object_t) + qtree->max_asip * sizeof(qtree_link_t))));
+  qtree_object_t *object = static_cast<qtree_object_t *>(
+      arena_get(qtree->object_arena,
+                uint32_t(sizeof(qtree_object_t) + qtree->max_asip * sizeof(qtree_link_t))));
   if (!object)
     return nullptr;
   qtree_list_init(&object->refs);
@@ -374,7 +518,8 @@ qtree_object_t *qtree_object_new(qtree_t *qtree, const v2f_t *offset, const v2f_
 }
 
 qtree_object_t *qtree_object_move(qtree_t *qtree, qtree_object_t *object, const v2f_t *offset,
-                                  const v2f_t *align, const aabb_t *object_aabb) {
+                                  const v2f_t *align, const aabb_t *object_aabb)
+{
   assert(qtree);
   assert(object);
   assert(!object_aabb || object_aabb->min.x <= object_aabb->max.x);
@@ -389,7 +534,8 @@ qtree_object_t *qtree_object_move(qtree_t *qtree, qtree_object_t *object, const 
   return insert_object(qtree, object);
 }
 
-void qtree_object_free(qtree_t *qtree, qtree_object_t *object) {
+void qtree_object_free(qtree_t *qtree, qtree_object_t *object)
+{
   assert(qtree);
   assert(object);
   remove_object(object);
@@ -400,7 +546,8 @@ void qtree_object_free(qtree_t *qtree, qtree_object_t *object) {
 // ---------------------------------------------------------------------------
 
 uint32_t qtree_search_by_aabb(qtree_t *qtree, const v2f_t *offset, const v2f_t *align,
-                              const aabb_t *search_aabb, qtree_search_cb_t cb, void *ctx) {
+                              const aabb_t *search_aabb, qtree_search_cb_t cb, void *ctx)
+{
   assert(qtree);
   assert(search_aabb);
   assert(qtree->asip < qtree->max_asip);
@@ -417,28 +564,35 @@ uint32_t qtree_search_by_aabb(qtree_t *qtree, const v2f_t *offset, const v2f_t *
   qtree_list_init(&hits);
   const aabb_t placed = place_aabb(search_aabb, offset, align);
   if (aabb_overlap(&placed, &qtree->aabb))
-    search_node_by_aabb(qtree, &qtree->root, &qtree->aabb, offset, align, search_aabb, &hits);
+    search_node_by_aabb(&qtree->root, &qtree->aabb, &placed, level, &hits);
 
   uint32_t count = 0;
   qtree_link_t *pos, *n;
-  qtree_list_for_each_safe(pos, n, &hits) {
-    qtree_list_del(pos);
-    if (!cb) {
+  if (!cb) {
+    // No callback runs, so nothing can watch the list shrink: each link is
+    // only left empty; the head lives in this frame and ends with it.
+    qtree_list_for_each_safe(pos, n, &hits)
+    {
+      qtree_list_init(pos);
       count++;
-      continue;
     }
-    qtree_object_t *o = hit_object(pos, level);
-    if (!take_result(cb(ctx, o, &o->offset, &o->aabb, o->data), &count))
-      break;
+  } else {
+    qtree_list_for_each_safe(pos, n, &hits)
+    {
+      qtree_list_del(pos);
+      qtree_object_t *o = hit_object(pos, level);
+      if (!take_result(cb(ctx, o, &o->offset, &o->aabb, o->data), &count))
+        break;
+    }
+    // After a stop, the links still waiting must be emptied for the next search.
+    qtree_list_for_each_safe(pos, n, &hits) qtree_list_del(pos);
   }
-  // After a stop, the links still waiting must be emptied for the next search.
-  qtree_list_for_each_safe(pos, n, &hits)
-    qtree_list_del(pos);
   qtree->asip = level;
   return count;
 }
 
-uint32_t qtree_search_by_point(qtree_t *qtree, const v2f_t *point, qtree_search_cb_t cb, void *ctx) {
+uint32_t qtree_search_by_point(qtree_t *qtree, const v2f_t *point, qtree_search_cb_t cb, void *ctx)
+{
   assert(qtree);
   assert(point);
   if (!aabb_contains_point(&qtree->aabb, point))
@@ -456,7 +610,8 @@ uint32_t qtree_search_by_point(qtree_t *qtree, const v2f_t *point, qtree_search_
   }
   uint32_t count = 0;
   qtree_link_t *pos, *n;
-  qtree_list_for_each_safe(pos, n, &node->refs) {
+  qtree_list_for_each_safe(pos, n, &node->refs)
+  {
     qtree_object_t *o = qtree_list_entry(pos, ref_t, node_link)->object;
     const aabb_t placed = place_object(o);
     if (!aabb_contains_point(&placed, point))

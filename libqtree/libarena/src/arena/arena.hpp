@@ -25,8 +25,10 @@
 // result means the system is out of memory; the caller decides).
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "arena/arena-list.hpp"
 
@@ -66,12 +68,83 @@ static_assert(offsetof(arena_t, used_chunks) == 32);
 // A new arena (chunk_size rounded up to 8192 in 32-bit arithmetic); null when out of memory.
 arena_t *arena_new(uint32_t chunk_size, uint32_t flags);
 // size usable bytes, 8-byte aligned; null when a needed chunk cannot be allocated.
-void *arena_get(arena_t *arena, uint32_t size);
+inline void *arena_get(arena_t *arena, uint32_t size);
 // Release a block from arena_get; its chunk is recycled when its last block goes.
-void arena_put(void *ptr);
+inline void arena_put(void *ptr);
 // Release every block at once; all chunks become free, the current one first.
 void arena_reset(arena_t *arena);
 // Reset, then give every chunk and the arena record back to the system.
 void arena_free(arena_t *arena);
 // The data bytes of a chunk (behind its header).
-inline uint8_t *arena_chunk_data(chunk_t *chunk) { return reinterpret_cast<uint8_t *>(chunk + 1); }
+inline uint8_t *arena_chunk_data(chunk_t *chunk)
+{
+  return reinterpret_cast<uint8_t *>(chunk + 1);
+}
+
+// ---------------------------------------------------------------------------
+// arena_get and arena_put are defined here so that a block taken from the
+// current chunk and given back costs a few instructions and no call; what
+// happens when a chunk changes hands is in arena.cpp. Not for callers.
+// ---------------------------------------------------------------------------
+
+namespace arena_internal {
+
+// The current chunk is missing or too full: drop it, make a fresh or
+// recycled chunk current and return it; null when out of memory.
+chunk_t *next_chunk(arena_t *arena);
+// Move a chunk whose last reference goes to the free chunks, cleared when zero-filling.
+void recycle(chunk_t *chunk);
+
+inline void chunk_ref(chunk_t *chunk)
+{
+  assert(chunk->arena);
+  chunk->n_refs++;
+  assert(chunk->n_refs != 0);
+}
+
+// The last reference does not lower the counter: it recycles the chunk, and
+// the counter is set afresh when the chunk is taken again.
+inline void chunk_unref(chunk_t *chunk)
+{
+  assert(chunk);
+  assert(chunk->arena);
+  assert(chunk->n_refs > 0);
+  if (chunk->n_refs == 1)
+    recycle(chunk);
+  else
+    chunk->n_refs--;
+}
+
+}  // namespace arena_internal
+
+inline void *arena_get(arena_t *arena, uint32_t size)
+{
+  assert(arena);
+  assert(size <= arena->chunk_size);
+  const uint32_t need = (size + 15) & ~7u;
+  chunk_t *chunk = arena->chunk;
+  if (!chunk || chunk->next_offset + need > arena->chunk_size) {
+    chunk = arena_internal::next_chunk(arena);
+    if (!chunk)
+      return nullptr;
+  }
+  // The block is carved before the chunk is counted and the chunk word goes
+  // in last, which nothing can tell apart from the other order, so that the
+  // offset is read once: the counter's store and a store through bytes could
+  // alias it, and would make the compiler read it again.
+  const uint32_t offset = chunk->next_offset;
+  chunk->next_offset = offset + need;
+  assert(arena->chunk->next_offset <= arena->chunk_size);
+  arena_internal::chunk_ref(chunk);
+  uint8_t *block = arena_chunk_data(chunk) + offset;
+  memcpy(block, &chunk, sizeof chunk);
+  return block + 8;
+}
+
+inline void arena_put(void *ptr)
+{
+  assert(ptr);
+  chunk_t *chunk;
+  memcpy(&chunk, static_cast<uint8_t *>(ptr) - 8, sizeof chunk);
+  arena_internal::chunk_unref(chunk);
+}

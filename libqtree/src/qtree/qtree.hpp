@@ -34,6 +34,13 @@
 // through qtree_object_move. A point search callback must not change the
 // objects of the leaf being searched.
 //
+// Assertions (they abort): a null tree, object, box or point; a box with
+// min > max on either axis (a NaN edge too) when an object is made or moved;
+// a callback result above 3; a box search started while max_asip are in
+// progress (so a tree made with max_asip 0 cannot be box-searched). The limits
+// are not validated: max_objects 0 splits every leaf that holds an object,
+// down to max_depth.
+//
 // Ownership: the tree owns its three zero-filling arenas (blocks of four child
 // nodes, refs, objects) and every record in them; the caller owns the data
 // pointers. Object pointers die with qtree_object_free, qtree_reset, qtree_free,

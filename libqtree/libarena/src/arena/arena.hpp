@@ -10,7 +10,7 @@
 // block is preceded by one 8-byte word holding its chunk's address, which is
 // how arena_put finds the chunk without an arena argument. A block of size
 // bytes takes (size + 15) & ~7 bytes of its chunk, so every block is 8-byte
-// aligned. The largest block an arena can serve is chunk_size - 8 bytes.
+// aligned.
 //
 // Zero-fill (flag bit 0): every byte arena_get hands out reads as zero; new
 // chunks come zeroed and a chunk's data is cleared when it is recycled or the
@@ -19,6 +19,15 @@
 // Ownership: the arena owns its chunks; chunks go back to the system only in
 // arena_free, so an arena holds the largest number of chunks it ever needed at
 // once. Pointers from arena_get die with arena_reset or arena_free.
+//
+// Limits and failures: the largest block is chunk_size - 8 bytes (the chunk
+// word must fit too). The entry assertion admits sizes up to chunk_size, so a
+// request between the two limits passes it and aborts at the assertion after
+// carving ("arena->chunk->next_offset <= arena->chunk_size"); keep blocks well
+// below the chunk size. Other assertions: a null arena, block or chunk; a
+// block put back to a chunk with no live block; a chunk counting more than
+// 2^32 - 1 blocks. Running out of memory is not an assertion: arena_new and
+// arena_get return null.
 //
 // Does NOT: lock (one thread only), search earlier chunks for room, shrink,
 // reuse a block before its whole chunk is recycled, or print anything (a null

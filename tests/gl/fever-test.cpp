@@ -101,7 +101,11 @@ TEST(gl_fever, on_a_drawable_twice_the_window_canvas_and_viewport_convert_with_t
 TEST(gl_fever, the_render_swaps_a_dirty_tree_or_sleeps_100_ms_and_full_screen_flips_windowed_when_sdl_agrees)
 {
   tableau_dirty(gl_fever()->root), sdl = {}, fever_render(gl_loop(), nullptr);
-  EXPECT_EQ(std::tuple(sdl.swaps, sdl.delays.size(), +gl_fever()->root->dirty), std::tuple(1, 0u, 0));
+  GLboolean mask[4];  // the frame is presented opaque, and drawing goes on in colour over a clear alpha
+  GLfloat clear_colour[4];
+  glGetBooleanv(GL_COLOR_WRITEMASK, mask), glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
+  EXPECT_EQ(std::tuple(sdl.swaps, sdl.delays.size(), +gl_fever()->root->dirty, sdl.presented[3], mask[0] && mask[1] && mask[2] && mask[3], clear_colour[3]),
+            std::tuple(1, 0u, 0, 255, true, 0.f));
   fever_render(gl_loop(), nullptr);
   EXPECT_EQ(std::tuple(sdl.swaps, sdl.delays), std::tuple(1, std::vector<Uint32>{100}));
   for (fever_t f = *gl_fever(); int i : {0, 1, 2, 3}) {  // windowed or not, SDL agreeing or not

@@ -28,7 +28,7 @@ void SDL_GL_GetDrawableSize(SDL_Window *w, int *x, int *y)
   const auto real = REAL(SDL_GL_GetDrawableSize);
   real(w, x, y), *x *= sdl.scale, *y *= sdl.scale;
 }
-void SDL_GL_SwapWindow(SDL_Window *w) { sdl.swaps++, REAL(SDL_GL_SwapWindow)(w); }
+void SDL_GL_SwapWindow(SDL_Window *w) { sdl.swaps++, glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, sdl.presented.data()), REAL(SDL_GL_SwapWindow)(w); }
 void SDL_Delay(Uint32 ms) { sdl.delays.push_back(ms), REAL(SDL_Delay)(ms); }
 // The program's own callocs and frees, linked to come here first: no calloc asks for nothing, the nth can fail, and
 // what is not yet freed is known.

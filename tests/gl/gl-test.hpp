@@ -29,6 +29,7 @@ struct sdl_fake_t {
   int fail_attr = 0, fail_calloc = 0, fail_windows = 0;
   bool fail_hint = false, fail_context = false, fail_vsync = false, fail_glad = false, fail_fullscreen = false;
   int scale = 1, swaps = 0, interval = 0, fullscreen = -1;  // the drawable is scale times the window
+  std::array<uint8_t, 4> presented{};                       // pixel (0, 0) as the last swap found it
   std::vector<Uint32> delays{};
   std::string music{};
 };

@@ -32,8 +32,11 @@ TEST(gl_nodes, a_shader_node_covers_the_viewport_after_its_uniform_callback_and_
   const tableau_conf_t c = conf(root, "shader", .5f);
   tableau_t *node = shader_node_new_src(&c, vs, fs, &root, uniforms, &seen, 2, names);
   const shader_node_t *object = static_cast<shader_node_t *>(tableau_get_object(node));
+  tex_t *dot = tex_new(1, 1, IDENTITY);
+  float m[16];
+  place(m, 0, 0, 1, 1);
   const GLint program = GLint(object->shader->program), made = bound();
-  clear(0, 0, 1), tableau_render(root, loop);
+  clear(0, 0, 1), tex_render(dot, m, 1), tableau_render(root, loop);  // the node draws in a run of textured quads
   EXPECT_EQ(std::tuple(seen.calls, seen.arg, seen.cb_arg, seen.n_uniforms, seen.alpha, seen.program, made + bound()),
             std::tuple(1, (void *)loop, (void *)&root, 2u, .5f, program, 0));  // nothing left bound by making or drawing
   const frame_t f;
@@ -50,5 +53,5 @@ TEST(gl_nodes, a_shader_node_covers_the_viewport_after_its_uniform_callback_and_
   tableau_dirty(root), tableau_render(root, loop), loop_clock = SDL_GetTicks;
   glGetUniformfv(s->program, glGetUniformLocation(s->program, "time"), &time), glGetUniformfv(s->program, s->uniforms[0], &alpha);
   EXPECT_EQ(std::tuple(s->n_uniforms, time, alpha, s->uniforms[0]), std::tuple(2u, 2.5f, .5f, glGetUniformLocation(s->program, "alpha")));
-  tableau_free(root);
+  tableau_free(root), tex_free(dot);
 }

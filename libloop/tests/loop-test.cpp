@@ -21,12 +21,16 @@
 #include <utility>
 #include <vector>
 
-// A row of the end table makes one C function fail: 'd' strdup, 'p' Mix_PlayMusic. Both stand in
+// A row of the end table makes one C function fail: 'd' strdup, 'p' Mix_PlayMusic, 'c'
+// SDL_GameControllerOpen, 'a' the next calloc of the library (linked through --wrap). They stand in
 // for the real ones (reached through dlsym), so they live outside the unnamed namespace.
 static char fail;
 template <class F> F *real(F *, const char *name) { return reinterpret_cast<F *>(dlsym(RTLD_NEXT, name)); }
 extern "C" char *strdup(const char *s) noexcept { return fail == 'd' ? nullptr : real(strdup, "strdup")(s); }
 extern "C" int Mix_PlayMusic(Mix_Music *m, int n) { return fail == 'p' ? -1 : real(Mix_PlayMusic, "Mix_PlayMusic")(m, n); }
+extern "C" SDL_GameController *SDL_GameControllerOpen(int i) { return fail == 'c' ? nullptr : real(SDL_GameControllerOpen, "SDL_GameControllerOpen")(i); }
+extern "C" void *__real_calloc(size_t n, size_t size);
+extern "C" void *__wrap_calloc(size_t n, size_t size) { return fail == 'a' ? (fail = 0, nullptr) : __real_calloc(n, size); }
 
 namespace {
 
@@ -254,6 +258,9 @@ const struct {
     {exited(0), "^Ignoring unrecognized joystick \"[0-9a-f]{32}\",\nadd a \"gamecontrollerdb.txt\" to use it.\n$",
      [] { joystick(), start(); }},
     {exited(5), "^$", [] { start(joystick() + ",Pad,a:b0,leftx:a0,platform:Linux,\n"); }},
+    {exited(0), "^Warning: Could not open game controller \"[0-9a-f]{32}\": .*\n$",
+     [] { fail = 'c', start(joystick() + ",Pad,a:b0,leftx:a0,platform:Linux,\n"); }},
+    {exited(1), "^Fatal error: Unable to allocate loop_t\n$", [] { fail = 'a', start(); }},
     {exited(1), "^Fatal error: Unable to initialize SDL\n$", [] { setenv("SDL_AUDIODRIVER", "none-such", 1), start(); }},
     {exited(1), "^Fatal error: Unable to open audio\n$",
      [] { setenv("SDL_AUDIODRIVER", "disk", 1), setenv("SDL_DISKAUDIOFILE", "/nonexistent/audio", 1), start(); }},

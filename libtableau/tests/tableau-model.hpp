@@ -137,7 +137,8 @@ struct runner_t {
     bool same = std::exchange(seen, {}) == std::exchange(want, {});
     for (int i : kids(-1))
       same = same && tableau_get_alpha(n[i].t) == n[i].alpha && tableau_get_active(n[i].t) == n[i].active &&
-             tableau_get_locked(n[i].t) == n[i].locked && tableau_get_object(n[i].t) == obj(n[i].object);
+             tableau_get_locked(n[i].t) == n[i].locked && tableau_get_object(n[i].t) == obj(n[i].object) &&
+             n[i].t->branch == !kids(i).empty();  // the walks' bit: the node has a child
     return same;
   }
 };

@@ -36,7 +36,11 @@ TEST(gl_nodes, a_shader_node_covers_the_viewport_after_its_uniform_callback_and_
   float m[16];
   place(m, 0, 0, 1, 1);
   const GLint program = GLint(object->shader->program), made = bound();
-  clear(0, 0, 1), tex_render(dot, m, 1), tableau_render(root, loop);  // the node draws in a run of textured quads
+  clear(0, 0, 1), tex_render(dot, m, 1);  // the node draws in a run of textured quads, and sets its own state
+  glDisable(GL_BLEND), glBlendFunc(GL_ONE, GL_ZERO);
+  for (GLuint a = 0; a < 8; a++)
+    glDisableVertexAttribArray(a);
+  tableau_render(root, loop);
   EXPECT_EQ(std::tuple(seen.calls, seen.arg, seen.cb_arg, seen.n_uniforms, seen.alpha, seen.program, made + bound()),
             std::tuple(1, (void *)loop, (void *)&root, 2u, .5f, program, 0));  // nothing left bound by making or drawing
   const frame_t f;

@@ -349,69 +349,83 @@ struct result_t {
   parts_t parts;
 };
 
-result_t measure(int n, int reps)
-{
-  world_t w = world_new(n);
+// The five indexes over the same boxes.
+struct indexes_t {
   quadtree_index_t qt{};
   brute_t brute{};
   brute_scalar_t scalar{};
   rtree_index_t<bgi::quadratic<16>> rq;
   rtree_index_t<bgi::rstar<16>> rs;
-  index_init(&qt, w);
-  index_init(&brute, w);
-  index_init(&scalar, w);
-  index_init(&rq, w);
-  index_init(&rs, w);
+};
 
-  // Every box moves at least ten times before anything is timed: long enough
-  // for the quadtree's arenas to reach their steady mix of old and new chunks.
+// Every box moves at least ten times before anything is timed: long enough
+// for the quadtree's arenas to reach their steady mix of old and new chunks.
+// Every count is checked against brute force on the way.
+void warm_up(indexes_t *x, world_t *w, int n)
+{
   const uint32_t warmup = 10 * uint32_t(n) + 20000;
   for (uint32_t s = 0; s < warmup; s++) {
     uint32_t i;
-    const aabb_t b = world_move(&w, &i);
-    const uint32_t want = index_step(&brute, i, b);
-    if (index_step(&qt, i, b) != want)
+    const aabb_t b = world_move(w, &i);
+    const uint32_t want = index_step(&x->brute, i, b);
+    if (index_step(&x->qt, i, b) != want)
       mismatch(n, "a warm-up count", NAMES[0]);
-    if (index_step(&scalar, i, b) != want)
+    if (index_step(&x->scalar, i, b) != want)
       mismatch(n, "a warm-up count", NAMES[2]);
-    if (index_step(&rq, i, b) != want)
+    if (index_step(&x->rq, i, b) != want)
       mismatch(n, "a warm-up count", NAMES[3]);
-    if (index_step(&rs, i, b) != want)
+    if (index_step(&x->rs, i, b) != want)
       mismatch(n, "a warm-up count", NAMES[4]);
   }
+}
+
+// One repetition of each index in turn, each on its own copy of the world;
+// their summed counts must agree.
+void time_once(indexes_t *x, world_t worlds[INDEXES], uint32_t steps, int n,
+               std::vector<double> times[INDEXES])
+{
+  uint64_t totals[INDEXES];
+  times[0].push_back(time_steps(&x->qt, &worlds[0], steps, &totals[0]));
+  times[1].push_back(time_steps(&x->brute, &worlds[1], steps, &totals[1]));
+  times[2].push_back(time_steps(&x->scalar, &worlds[2], steps, &totals[2]));
+  times[3].push_back(time_steps(&x->rq, &worlds[3], steps, &totals[3]));
+  times[4].push_back(time_steps(&x->rs, &worlds[4], steps, &totals[4]));
+  for (int k = 0; k < INDEXES; k++)
+    if (totals[k] != totals[1])
+      mismatch(n, "the counts of a repetition", NAMES[k]);
+}
+
+result_t measure(int n, int reps)
+{
+  world_t w = world_new(n);
+  indexes_t x;
+  index_init(&x.qt, w);
+  index_init(&x.brute, w);
+  index_init(&x.scalar, w);
+  index_init(&x.rq, w);
+  index_init(&x.rs, w);
+  warm_up(&x, &w, n);
 
   // About the same work per repetition whatever N (brute force grows as N).
   const uint32_t steps = uint32_t(4e6 / std::sqrt(double(n)));
   world_t worlds[INDEXES] = {w, w, w, w, w};
   std::vector<double> times[INDEXES];
-  for (int r = 0; r < reps; r++) {
-    uint64_t totals[INDEXES];
-    times[0].push_back(time_steps(&qt, &worlds[0], steps, &totals[0]));
-    times[1].push_back(time_steps(&brute, &worlds[1], steps, &totals[1]));
-    times[2].push_back(time_steps(&scalar, &worlds[2], steps, &totals[2]));
-    times[3].push_back(time_steps(&rq, &worlds[3], steps, &totals[3]));
-    times[4].push_back(time_steps(&rs, &worlds[4], steps, &totals[4]));
-    for (int k = 0; k < INDEXES; k++)
-      if (totals[k] != totals[1])
-        mismatch(n, "the counts of a repetition", NAMES[k]);
-  }
+  for (int r = 0; r < reps; r++)
+    time_once(&x, worlds, steps, n, times);
 
   result_t res;
   for (int k = 0; k < INDEXES; k++) {
     res.median[k] = bench_median(times[k]);
     res.cv[k] = bench_cv(times[k]);
   }
-  res.parts = take_apart(&qt, &worlds[0], steps, reps);
-  qtree_free(qt.tree);
+  res.parts = take_apart(&x.qt, &worlds[0], steps, reps);
+  qtree_free(x.qt.tree);
   return res;
 }
 
-}  // namespace
-
-// Optional argument: the number of repetitions (default 7, at least 5).
-int main(int argc, char **argv)
+// The step times of every index, as they are measured.
+void print_times(const result_t results[], int reps)
 {
-  const int reps = argc > 1 ? std::max(5, atoi(argv[1])) : 7;
   printf("Quadtree (limits 4, 4, 1; root box (-1, -1)..(1, 1)) against brute force and Boost "
          "rtrees\nN boxes of half-size 0.05; a step moves one box and counts the boxes "
          "overlapping it\n\nCPU time per step: median of %d repetitions (coefficient of "
@@ -420,17 +434,16 @@ int main(int argc, char **argv)
   for (const char *name : NAMES)
     printf("  %18s", name);
   printf("\n");
-
-  result_t results[std::size(SIZES)];
   for (size_t s = 0; s < std::size(SIZES); s++) {
-    results[s] = measure(SIZES[s], reps);
     printf("%6d", SIZES[s]);
     for (int k = 0; k < INDEXES; k++)
       printf("  %8.0f ns (%4.1f%%)", results[s].median[k] * 1e9, results[s].cv[k] * 100);
     printf("\n");
-    fflush(stdout);
   }
+}
 
+void print_ratios(const result_t results[])
+{
   printf("\nRatios: anchor time / quadtree time (medians of this run); above 1 the quadtree "
          "is faster\n%6s",
          "N");
@@ -445,7 +458,10 @@ int main(int argc, char **argv)
       printf("  %14.2fx", results[s].median[k] / results[s].median[0]);
     printf("  %s\n", goals[s]);
   }
+}
 
+void print_parts(const result_t results[])
+{
   printf("\nThe quadtree's step taken apart (medians; ns)\n%6s  %8s  %8s  %11s  %12s  "
          "%10s  %8s  %8s\n",
          "N", "move", "search", "refs/search", "longest leaf", "ns per ref", "floor", "budget");
@@ -465,5 +481,19 @@ int main(int argc, char **argv)
     printf("\n");
   }
   printf("budget: the step time that would meet the goal against brute force\n");
+}
+
+}  // namespace
+
+// Optional argument: the number of repetitions (default 7, at least 5).
+int main(int argc, char **argv)
+{
+  const int reps = argc > 1 ? std::max(5, atoi(argv[1])) : 7;
+  result_t results[std::size(SIZES)];
+  for (size_t s = 0; s < std::size(SIZES); s++)
+    results[s] = measure(SIZES[s], reps);
+  print_times(results, reps);
+  print_ratios(results);
+  print_parts(results);
   return 0;
 }

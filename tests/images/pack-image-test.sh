@@ -1,6 +1,7 @@
 #!/bin/bash
 # The image packer against ImageMagick's own decoding of the same PNG.
 #   pack-image-test.sh PACKER ART_DIR    (ART_DIR: the build's rasterized pictures and their records)
+# shellcheck disable=SC2015  # each "A && B || C" means: any step of A && B failing reaches C
 set -euo pipefail && packer=$1 art=$2 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 rgba() { convert -define png:color-type=6 "$@"; }

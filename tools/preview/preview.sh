@@ -20,7 +20,7 @@ for tool in Xvfb xauth openbox xdotool xwd convert python3; do
 done
 [ -x "$build/orb" ] || { echo "preview: no program at $build/orb"; exit 1; }
 
-# shellcheck source=xsession.sh
+# shellcheck source=xsession.sh disable=SC1091  # followed with shellcheck -x from this folder
 source "$here/xsession.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/orb-preview.XXXXXX")
 game=""

@@ -87,6 +87,14 @@ SDL_Window *fever_create_window(const fever_t *fever)
 // the viewport. The conversions are the same for both.
 using fever_size_fn = void (*)(SDL_Window *window, int *w, int *h);
 
+void fever_size(const fever_t *fever, fever_size_fn size, int *res_width, int *res_height)
+{
+  assert(fever);
+  assert(res_width);
+  assert(res_height);
+  size(fever->window, res_width, res_height);
+}
+
 void fever_to_ndc(const fever_t *fever, fever_size_fn size, int x, int y, float *res_x,
                   float *res_y)
 {
@@ -95,7 +103,7 @@ void fever_to_ndc(const fever_t *fever, fever_size_fn size, int x, int y, float 
   assert(res_y);
   int w;
   int h;
-  size(fever->window, &w, &h);
+  fever_size(fever, size, &w, &h);
   float q = float(x) / float(w);
   *res_x = (q + q) - 1.f;
   float r = 1.f - float(y) / float(h);
@@ -110,17 +118,9 @@ void fever_from_ndc(const fever_t *fever, fever_size_fn size, int *res_x, int *r
   assert(res_y);
   int w;
   int h;
-  size(fever->window, &w, &h);
+  fever_size(fever, size, &w, &h);
   *res_x = int(roundf((x + 1.f) * (float(w) * 0.5f)));
   *res_y = int(roundf((y + 1.f) * (float(h) * 0.5f)));
-}
-
-void fever_size(const fever_t *fever, fever_size_fn size, int *res_width, int *res_height)
-{
-  assert(fever);
-  assert(res_width);
-  assert(res_height);
-  size(fever->window, res_width, res_height);
 }
 
 // A compositor that blends windows (Wayland's do) shows the frame through its
@@ -137,10 +137,6 @@ void fever_make_opaque(void)
   glClearColor(0.f, 0.f, 0.f, 0.f);
   glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 }
-
-}  // namespace
-
-namespace {
 
 // The root "fever" and its clear node. Scene nodes touch no GL, so they can
 // come before the window.

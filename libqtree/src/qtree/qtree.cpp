@@ -52,6 +52,13 @@ inline bool aabb_overlap(const aabb_t *a, const aabb_t *b)
          b->max.y >= a->min.y;
 }
 
+// aabb_overlap as 0 or 1, without a branch: for walks that count or note
+// hits and must not stop for each result.
+inline uint32_t aabb_overlap_bit(const aabb_t &a, const aabb_t &b)
+{
+  return (a.max.x >= b.min.x) & (b.max.x >= a.min.x) & (a.max.y >= b.min.y) & (b.max.y >= a.min.y);
+}
+
 inline bool aabb_contains_point(const aabb_t *aabb, const v2f_t *p)
 {
   assert(aabb);
@@ -305,9 +312,17 @@ inline qtree_object_t *hit_object(qtree_link_t *link, uint32_t level)
 // rather than one after the other. Each queued leaf holds back the objects
 // it finds until the leaves before it are done, so the list of hits grows
 // exactly as it would one leaf after the other.
-constexpr uint32_t FEW = 8;    // refs of a leaf walked at once
-constexpr uint32_t WAYS = 4;   // larger leaves walked side by side
-constexpr uint32_t HELD = 64;  // objects a queued leaf may hold back before it pauses
+//
+// A leaf walked at once is tested without a branch on each result too: what
+// overlaps is noted and appended after the walk. Which refs of a leaf hit is
+// as good as random, so a branch per ref would be mispredicted often and
+// would stop the walk each time. In a leaf of three refs or fewer the branch
+// wins: it is mostly predicted right (a search meets its own object and
+// little else there), and the appends need not wait for the tests.
+constexpr uint32_t FEW = 8;     // refs of a leaf walked at once
+constexpr uint32_t BRANCH = 3;  // refs of a leaf tested with a branch each
+constexpr uint32_t WAYS = 4;    // larger leaves walked side by side
+constexpr uint32_t HELD = 64;   // objects a queued leaf may hold back before it pauses
 
 struct collect_t {
   aabb_t placed;       // the placed search box
@@ -315,6 +330,7 @@ struct collect_t {
   uint32_t level;      // which hit link the search uses
   uint32_t n_queued;   // leaves queued, in walk order
   node_t *queued[WAYS];
+  qtree_object_t *found[FEW];  // hits of a leaf walked at once, in walk order
 };
 
 // Move an object's hit link to the tail of the list of hits: one entry per
@@ -362,8 +378,7 @@ void walk_queued(collect_t *c)
       const aabb_t p = place_object(o);
       const uint32_t n = w->n_held;
       w->held[n] = o;
-      w->n_held = n + ((p.max.x >= s.min.x) & (s.max.x >= p.min.x) & (p.max.y >= s.min.y) &
-                       (s.max.y >= p.min.y));
+      w->n_held = n + aabb_overlap_bit(p, s);
       w->pos = w->pos->next;
     }
     way_t *w = &ways[first];
@@ -388,12 +403,25 @@ void collect_leaf(node_t *leaf, collect_t *c)
   }
   if (c->n_queued)
     walk_queued(c);  // the leaves queued before this one come first
+  if (leaf->n_objects <= BRANCH) {
+    for (qtree_link_t *pos = leaf->refs.next; pos != &leaf->refs; pos = pos->next) {
+      qtree_object_t *o = qtree_list_entry(pos, ref_t, node_link)->object;
+      const aabb_t p = place_object(o);
+      if (aabb_overlap(&p, &c->placed))
+        append_hit(o, c->hits, c->level);
+    }
+    return;
+  }
+  const aabb_t s = c->placed;
+  uint32_t n = 0;
   for (qtree_link_t *pos = leaf->refs.next; pos != &leaf->refs; pos = pos->next) {
     qtree_object_t *o = qtree_list_entry(pos, ref_t, node_link)->object;
     const aabb_t p = place_object(o);
-    if (aabb_overlap(&p, &c->placed))
-      append_hit(o, c->hits, c->level);
+    c->found[n] = o;
+    n += aabb_overlap_bit(p, s);
   }
+  for (uint32_t k = 0; k < n; k++)
+    append_hit(c->found[k], c->hits, c->level);
 }
 
 // Depth first, quadrants 0 to 3; node boxes are not needed, only centres.

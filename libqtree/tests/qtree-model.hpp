@@ -192,10 +192,14 @@ struct qtree_model_t {
     for (int k = 0; r->children && k < 4; k++) total += walk(&r->children[k], qm_quadrant(box, k), level + 1);
     return total;
   }
+  // The current chunk is carved only in blocks of one size: nodes by four, refs, objects with their links.
+  static bool carved_by(const arena_t *a, size_t size) { return !a->chunk || a->chunk->next_offset % ((size + 15) & ~7u) == 0; }
   void check()
   {
     MODEL_CHECK(q->asip == 0 && arena_live(q->ref_arena) == walk(&q->root, root, 0) &&
                 arena_live(q->node_arena) == ever.size() / 4 && arena_live(q->object_arena) == objs.size());
+    MODEL_CHECK(carved_by(q->node_arena, 4 * sizeof(node_t)) && carved_by(q->ref_arena, sizeof(ref_t)) &&
+                carved_by(q->object_arena, sizeof(qtree_object_t) + q->max_asip * sizeof(qtree_link_t)));
     for (const obj_m &m : objs)
       for (uint32_t h = 0; h < q->max_asip; h++) MODEL_CHECK(m.o->hit_links[h].next == &m.o->hit_links[h] && m.o->data == m.data);
   }

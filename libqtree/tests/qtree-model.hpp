@@ -192,8 +192,14 @@ struct qtree_model_t {
     for (int k = 0; r->children && k < 4; k++) total += walk(&r->children[k], qm_quadrant(box, k), level + 1);
     return total;
   }
-  // The current chunk is carved only in blocks of one size: nodes by four, refs, objects with their links.
-  static bool carved_by(const arena_t *a, size_t size) { return !a->chunk || a->chunk->next_offset % ((size + 15) & ~7u) == 0; }
+  // The current chunk is carved only in blocks of one size (nodes by four, refs, objects with their
+  // links), and nothing was written past the last block: the rest is still zero.
+  static bool carved_by(const arena_t *a, size_t size)
+  {
+    const uint8_t *data = a->chunk ? arena_chunk_data(a->chunk) : nullptr;
+    return !data || (a->chunk->next_offset % ((size + 15) & ~7u) == 0 &&
+                     std::all_of(data + a->chunk->next_offset, data + a->chunk_size, [](uint8_t b) { return b == 0; }));
+  }
   void check()
   {
     MODEL_CHECK(q->asip == 0 && arena_live(q->ref_arena) == walk(&q->root, root, 0) &&
